@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace linuxplatform {
+
+// Bus, vendor and product of a HID device, from the HID_ID line of its uevent file
+// ("0003:000005F3:000000FF").
+struct HidId {
+  std::uint16_t bus = 0;
+  std::uint32_t vendor = 0;
+  std::uint32_t product = 0;
+};
+
+// The value of the first "KEY=value" line of a uevent text whose key is exactly `key`.
+std::optional<std::string_view> ueventValue(std::string_view text, std::string_view key);
+
+// Parses a HID_ID value: three colon-separated hexadecimal fields, bus of at most 4 digits,
+// vendor and product of at most 8.
+std::optional<HidId> parseHidId(std::string_view value);
+
+// The kernel's instance number of a HID device, from its device name "BBBB:VVVV:PPPP.NNNN":
+// the hexadecimal suffix after the dot, unique for the life of the boot and never 0.
+std::optional<std::uint64_t> hidInstance(std::string_view name);
+
+// The name of a HID bus as the program shows transports: "USB" for the USB bus, "Bluetooth",
+// "I2C" and so on; a bus without a name reads "bus 0x" and its number.
+std::string transportName(std::uint16_t bus);
+
+}  // namespace linuxplatform

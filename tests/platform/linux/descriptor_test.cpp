@@ -1,0 +1,89 @@
+#include "platform/linux/descriptor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using linuxplatform::maxInputReportSize;
+using Bytes = std::vector<std::uint8_t>;
+
+std::optional<std::size_t> size(const Bytes& descriptor) {
+  return maxInputReportSize(descriptor);
+}
+
+// The pedal: Consumer / Programmable Buttons holding three Button bits and 13 bits of padding.
+const Bytes pedal = {
+    0x05, 0x0C,              // Usage Page (Consumer)
+    0x09, 0x03,              // Usage (Programmable Buttons)
+    0xA1, 0x01,              // Collection (Application)
+    0x05, 0x09,              //   Usage Page (Button)
+    0x19, 0x01, 0x29, 0x03,  //   Usage Minimum 1, Usage Maximum 3
+    0x15, 0x00, 0x25, 0x01,  //   Logical Minimum 0, Logical Maximum 1
+    0x75, 0x01, 0x95, 0x03,  //   Report Size 1, Report Count 3
+    0x81, 0x02,              //   Input (Data, Variable, Absolute)
+    0x75, 0x0D, 0x95, 0x01,  //   Report Size 13, Report Count 1
+    0x81, 0x03,              //   Input (Constant)
+    0xC0,                    // End Collection
+};
+
+TEST(Descriptor, UnnumberedReportsAreSummedInBits) {
+  EXPECT_EQ(size(pedal), 2u);
+  // Three bits alone still make one whole byte.
+  EXPECT_EQ(size({0x75, 0x01, 0x95, 0x03, 0x81, 0x02}), 1u);
+  // Eight bytes of a vendor page.
+  EXPECT_EQ(size({0x06, 0x00, 0xFF, 0x75, 0x08, 0x95, 0x08, 0x81, 0x02}), 8u);
+}
+
+TEST(Descriptor, NumberedReportsCountTheirIdByteAndTheLargestWins) {
+  const Bytes descriptor = {
+      0x85, 0x01, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02,  // ID 1: two bytes
+      0x85, 0x02, 0x95, 0x05, 0x81, 0x02,              // ID 2: five bytes
+      0x85, 0x01, 0x95, 0x01, 0x81, 0x02,              // ID 1 again: one more byte
+  };
+  EXPECT_EQ(size(descriptor), 6u);
+  // A numbered two-byte report is three bytes long on the wire.
+  EXPECT_EQ(size({0x85, 0x07, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02}), 3u);
+}
+
+TEST(Descriptor, OnlyInputItemsCount) {
+  // Output (0x91) and Feature (0xB1) reports of 16 bytes beside a 2-byte input report.
+  EXPECT_EQ(size({0x75, 0x08, 0x95, 0x10, 0x91, 0x02, 0xB1, 0x02, 0x95, 0x02, 0x81, 0x02}), 2u);
+  EXPECT_EQ(size({0x75, 0x08, 0x95, 0x10, 0x91, 0x02}), 0u);
+  EXPECT_EQ(size({}), 0u);
+}
+
+TEST(Descriptor, PushAndPopRestoreTheGlobalState) {
+  const Bytes descriptor = {
+      0x75, 0x08, 0x95, 0x01,  // 8 bits x 1
+      0xA4,                    // Push
+      0x95, 0x20, 0x91, 0x02,  // Output of 32 bytes, in the pushed state only
+      0xB4,                    // Pop: back to 8 bits x 1
+      0x81, 0x02, 0x81, 0x02,  // two one-byte inputs
+  };
+  EXPECT_EQ(size(descriptor), 2u);
+  EXPECT_EQ(size({0xB4}), std::nullopt);                          // Pop without Push
+  EXPECT_EQ(size({0xA4, 0xA4, 0xA4, 0xA4, 0xA4}), std::nullopt);  // deeper than the kernel allows
+}
+
+TEST(Descriptor, ItemDataOfEveryWidthIsLittleEndian) {
+  // Report Count 0x0102 in two bytes and Report Size 8 in four bytes: 258 bytes.
+  EXPECT_EQ(size({0x77, 0x08, 0x00, 0x00, 0x00, 0x96, 0x02, 0x01, 0x81, 0x02}), 258u);
+  // A long item (0xFE, size, tag, data) is skipped without disturbing what follows.
+  EXPECT_EQ(size({0xFE, 0x02, 0x10, 0x81, 0x02, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02}), 2u);
+}
+
+TEST(Descriptor, MalformedDescriptorsHaveNoSize) {
+  EXPECT_EQ(size({0x75, 0x08, 0x96, 0x02}), std::nullopt);  // two-byte item cut short
+  EXPECT_EQ(size({0xFE, 0x05, 0x10, 0x00}), std::nullopt);  // long item cut short
+  EXPECT_EQ(size({0xFE}), std::nullopt);
+  EXPECT_EQ(size({0x85, 0x00, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02}), std::nullopt);  // ID 0
+  EXPECT_EQ(size({0x86, 0x00, 0x01}), std::nullopt);                                // ID 256
+  EXPECT_EQ(size({0x76, 0x01, 0x01}), std::nullopt);  // Report Size 257 bits
+  EXPECT_EQ(size({0x96, 0x01, 0x30}), std::nullopt);  // Report Count 12289
+}
+
+}  // namespace
