@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -72,13 +71,13 @@ class Backend : public std::enable_shared_from_this<Backend> {
   Dispatch dispatch;
 
  private:
+  static constexpr std::int64_t bufferSize = 64;
+
   // Worker and command channel (worker.cpp).
   void run();
-  void pass(bool& ended);
   void watch(double now, double beat);
-  void closeDown();
-  void publish(const std::string& message);
   bool eligible();
+  void publish(const std::string& message);
 
   // Report handling and actions (report.cpp).
   static void received(void* context, platform::Return result, void* sender, std::uint32_t type,
@@ -103,7 +102,7 @@ class Backend : public std::enable_shared_from_this<Backend> {
   platform::Source tapSource;
   std::uint64_t identity = 0;
   platform::Device selected;
-  std::unique_ptr<std::array<std::uint8_t, 64>> buffer;
+  std::unique_ptr<std::uint8_t[]> buffer;  // the input-report buffer, `bufferSize` bytes
 
   std::thread worker;
 };

@@ -88,6 +88,8 @@ void setTime(double milliseconds);
 void advance(double milliseconds);
 // How many times any thread has run its run loop; a worker pass runs it once.
 std::uint64_t runs();
+// True when every report and mouse event handed to a run loop has been handled.
+bool settled();
 
 // ---- failures on demand
 

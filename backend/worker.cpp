@@ -1,0 +1,163 @@
+// Creation, the command channel, the worker thread with its watchdog, stop, publish and
+// configure.
+
+#include <chrono>
+
+#include "backend/backend.h"
+#include "core/clock.h"
+#include "core/failure.h"
+
+namespace {
+
+constexpr std::int64_t vendorID = 0x05F3;
+constexpr std::int64_t productID = 0x00FF;
+constexpr double heartbeatLimit = 5000;  // ms; lost when strictly older
+constexpr double wait = 0.02;            // s of run loop per pass
+constexpr std::uint64_t chord = platform::flagShift | platform::flagControl | platform::flagOption;
+
+}  // namespace
+
+Backend::Backend() : buffer(std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize)) {
+  setUptimeSource(&platform::uptime);
+  heartbeat = milliseconds();
+}
+
+Backend::~Backend() {
+  if (!worker.joinable())
+    return;
+  // The worker drops its hold on the backend last when the window let go first; it cannot
+  // join itself, and it is about to end anyway.
+  if (worker.get_id() == std::this_thread::get_id())
+    worker.detach();
+  else
+    worker.join();
+}
+
+void Backend::send(Command command) {
+  std::lock_guard hold(lock);
+  commands.push_back(std::move(command));
+}
+
+void Backend::ping() {
+  const double now = milliseconds();
+  std::lock_guard hold(lock);
+  heartbeat = now;
+}
+
+void Backend::launch() {
+  if (worker.joinable())
+    return;
+  worker = std::thread([self = shared_from_this()] { self->run(); });
+}
+
+void Backend::close() {
+  {
+    std::lock_guard hold(lock);
+    commands.push_back([this] { stop("Stopped."); });
+  }
+  std::lock_guard hold(lock);
+  closing = true;
+}
+
+void Backend::run() {
+  // A manager that cannot be created leaves `manager` empty: its device set is empty, so every
+  // inspection finds nothing and nothing can be captured.
+  manager = platform::managerCreate(0);
+  platform::managerSetDeviceMatching(manager, vendorID, productID);
+  platform::managerScheduleWithRunLoop(manager, platform::runLoopGetCurrent());
+
+  for (;;) {
+    std::vector<Command> taken;
+    const double now = milliseconds();
+    double beat;
+    bool ending;
+    {
+      std::lock_guard hold(lock);
+      taken.swap(commands);
+      beat = heartbeat;
+      ending = closing;
+    }
+    for (auto& command : taken)
+      command();
+    if (ending)
+      break;
+    if (captured)
+      watch(now, beat);
+    // A run loop with no sources returns at once; wait anyway, so that the pass never spins.
+    if (platform::runLoopRunInMode(wait, true) == platform::runFinished)
+      std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+  }
+
+  stop("Closed.");
+  platform::managerClose(manager, 0);
+  platform::managerUnscheduleFromRunLoop(manager, platform::runLoopGetCurrent());
+  buffer.reset();
+}
+
+void Backend::watch(double now, double beat) {
+  if (now - beat > heartbeatLimit) {
+    stop("Settings window heartbeat lost. Capture stopped.");
+    return;
+  }
+  if (!eligible()) {
+    stop("Device or input permission changed. Inspect again.");
+    return;
+  }
+  if (platform::keyState(platform::combinedSessionState, platform::keyF12) &&
+      (platform::flagsState(platform::combinedSessionState) & chord) == chord)
+    stop("Recovery chord pressed.");
+}
+
+bool Backend::eligible() {
+  if (!platform::preflightListenEventAccess())
+    return false;
+  if (active && !platform::isProcessTrusted())
+    return false;
+  if (platform::deviceRegistryEntryID(device) != identity)
+    return false;
+  const auto devices = platform::managerCopyDevices(manager);
+  return devices.size() == 1 && platform::deviceRegistryEntryID(devices.front()) == identity;
+}
+
+void Backend::stop(const std::string& message) {
+  active = false;
+  clearTap();
+  if (device) {
+    platform::deviceRegisterInputReportCallback(device, buffer.get(), bufferSize, nullptr, nullptr);
+    platform::deviceUnscheduleFromRunLoop(device, platform::runLoopGetCurrent());
+    platform::deviceClose(device, 0);
+  }
+  captured = false;
+  device.reset();
+  selected.reset();
+  identity = 0;
+  decoder.reset();
+  publish(message);
+}
+
+void Backend::publish(const std::string& message) {
+  if (!dispatch)
+    return;
+  std::vector<std::string> names;
+  for (const auto& entry : decoder.learned)
+    names.push_back(entry.first);
+  dispatch([self = shared_from_this(), message, captured = captured, active = active,
+            names = std::move(names)] {
+    if (self->update)
+      self->update(message, captured, active, names);
+  });
+}
+
+void Backend::configure(const Settings& next) {
+  if (active) {
+    publish("Pause actions before configuration.");
+    return;
+  }
+  try {
+    next.validate();
+  } catch (const Failure&) {
+    publish("Invalid configuration.");
+    return;
+  }
+  settings = next;
+}

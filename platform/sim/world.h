@@ -1,0 +1,105 @@
+#pragma once
+
+// The simulated world behind the seam, shared by the files of the simulated platform. One mutex
+// guards every field of `World` and of the objects below; it is never held while a callback of
+// the program runs.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/sim.h"
+
+namespace platform {
+
+struct RunLoopObject {
+  std::mutex mutex;
+  std::condition_variable wake;
+  // Work handed over by other threads; each item returns true when it handled a live source.
+  std::deque<std::function<bool()>> pending;
+  int sources = 0;  // managers, devices and tap sources on this loop (guarded by the world's mutex)
+};
+
+struct ManagerObject {
+  bool matching = false;
+  std::int64_t vendor = 0;
+  std::int64_t product = 0;
+  std::weak_ptr<RunLoopObject> loop;
+  bool closed = false;
+};
+
+struct DeviceObject {
+  sim::Spec spec;
+  bool present = true;
+  bool open = false;
+  InputReportCallback callback = nullptr;
+  void* context = nullptr;
+  std::uint8_t* buffer = nullptr;
+  std::int64_t length = 0;
+  std::weak_ptr<RunLoopObject> loop;
+};
+
+struct TapObject {
+  std::uint64_t mask = 0;
+  TapCallback callback = nullptr;
+  void* userInfo = nullptr;
+  bool enabled = true;
+  bool valid = true;
+  std::weak_ptr<SourceObject> source;
+};
+
+struct SourceObject {
+  std::weak_ptr<TapObject> tap;
+  std::weak_ptr<RunLoopObject> loop;
+};
+
+struct EventObject {
+  std::uint32_t type = 0;
+  std::uint16_t key = 0;
+  std::int32_t wheel[3] = {0, 0, 0};
+  std::map<int, std::int64_t> fields;
+};
+
+}  // namespace platform
+
+namespace sim {
+
+struct World {
+  std::mutex mutex;
+  std::map<std::uint64_t, std::shared_ptr<platform::DeviceObject>> devices;
+  std::uint64_t nextID = 0x100000A00;
+  bool listen = true;
+  bool accessibility = true;
+  bool post = true;
+  int requests = 0;
+  std::set<std::uint16_t> keys;
+  std::uint64_t flags = 0;
+  std::set<std::uint32_t> buttons;
+  std::vector<Posted> posted;
+  std::vector<std::weak_ptr<platform::TapObject>> taps;
+  std::map<Op, int> failing;  // operation to the successes left before it fails
+  std::atomic<double> seconds{1000.0};
+  std::atomic<std::uint64_t> runs{0};
+  std::atomic<std::int64_t> pending{0};  // handed to a run loop, not yet handled
+};
+
+World& world();
+
+// True when `op` is to fail now. Call with the world's mutex held.
+bool failing(Op op);
+
+// Queues `work` on a run loop and wakes it.
+void hand(const std::shared_ptr<platform::RunLoopObject>& loop, std::function<bool()> work);
+
+// The tap that would see an event of `type` now, or none. Call with the world's mutex held.
+std::shared_ptr<platform::TapObject> liveTap(std::uint32_t type);
+
+}  // namespace sim
