@@ -77,8 +77,8 @@ std::vector<Device> managerCopyDevices(const Manager& manager) {
   if (sim::failing(Op::copyDevices) || !manager->matching || manager->closed)
     return found;
   for (const auto& [id, device] : world().devices) {
-    if (device->present && device->spec.vendor == manager->vendor &&
-        device->spec.product == manager->product)
+    if (device->present && device->properties.vendor == manager->vendor &&
+        device->properties.product == manager->product)
       found.push_back(device);
   }
   return found;
@@ -89,11 +89,11 @@ Property deviceGetProperty(const Device& device, const std::string& key) {
     return {};
   std::lock_guard hold(world().mutex);
   if (key == "Transport")
-    return device->spec.transport;
+    return device->properties.transport;
   if (key == "MaxInputReportSize")
-    return device->spec.maxInputReportSize;
+    return device->properties.maxInputReportSize;
   if (key == "Product")
-    return device->spec.name;
+    return device->properties.name;
   return {};
 }
 
@@ -104,7 +104,7 @@ std::uint64_t deviceRegistryEntryID(const Device& device) {
   // A service that has been terminated no longer answers.
   if (sim::failing(Op::registryEntryID) || !device->present)
     return 0;
-  return device->spec.registryID;
+  return device->properties.registryID;
 }
 
 Return deviceOpen(const Device& device, std::uint32_t) {
@@ -157,13 +157,13 @@ void deviceUnscheduleFromRunLoop(const Device& device, const RunLoop& runLoop) {
 
 namespace sim {
 
-std::uint64_t plug(const Spec& spec) {
+std::uint64_t plug(const Properties& properties) {
   std::lock_guard hold(world().mutex);
   auto device = std::make_shared<platform::DeviceObject>();
-  device->spec = spec;
-  if (device->spec.registryID == 0)
-    device->spec.registryID = world().nextID++;
-  const std::uint64_t id = device->spec.registryID;
+  device->properties = properties;
+  if (device->properties.registryID == 0)
+    device->properties.registryID = world().nextID++;
+  const std::uint64_t id = device->properties.registryID;
   world().devices[id] = device;
   return id;
 }

@@ -19,7 +19,7 @@ void reset();
 
 // ---- devices
 
-struct Spec {
+struct Properties {
   std::int64_t vendor = 0x05F3;
   std::int64_t product = 0x00FF;
   platform::Property transport = std::string("USB");
@@ -29,7 +29,7 @@ struct Spec {
 };
 
 // Plugs in a device; returns its registry entry ID.
-std::uint64_t plug(const Spec& spec = {});
+std::uint64_t plug(const Properties& properties = {});
 void unplug(std::uint64_t registryID);
 // True while the device is open (seized or not).
 bool opened(std::uint64_t registryID);

@@ -37,7 +37,7 @@ struct ManagerObject {
 };
 
 struct DeviceObject {
-  sim::Spec spec;
+  sim::Properties properties;
   bool present = true;
   bool open = false;
   InputReportCallback callback = nullptr;

@@ -18,9 +18,9 @@ std::string found(int count) {
 }
 
 TEST_F(Inspection, EligiblePedalIsDescribedAndCanBeStarted) {
-  sim::Spec spec;
-  spec.registryID = 4294970000;
-  sim::plug(spec);
+  sim::Properties properties;
+  properties.registryID = 4294970000;
+  sim::plug(properties);
   backend->launch();
   send([](Backend& b) { b.inspect(); });
   const auto status = next();
@@ -37,7 +37,7 @@ TEST_F(Inspection, CountsEveryMatchingServiceAndNoOther) {
   send([](Backend& b) { b.inspect(); });
   EXPECT_EQ(nextMessage(), found(0));
 
-  sim::Spec keyboard;
+  sim::Properties keyboard;
   keyboard.product = 0x0100;
   sim::plug(keyboard);
   sim::plug();
@@ -51,9 +51,9 @@ TEST_F(Inspection, TransportMustBeExactlyUSB) {
   for (platform::Property transport :
        {platform::Property{std::string("Bluetooth")}, platform::Property{std::string("usb")},
         platform::Property{}, platform::Property{std::int64_t{1}}}) {
-    sim::Spec spec;
-    spec.transport = transport;
-    const auto id = sim::plug(spec);
+    sim::Properties properties;
+    properties.transport = transport;
+    const auto id = sim::plug(properties);
     send([](Backend& b) { b.inspect(); });
     EXPECT_EQ(nextMessage(), unsupported);
     sim::unplug(id);
@@ -64,9 +64,9 @@ TEST_F(Inspection, ReportSizeMustBeTwo) {
   backend->launch();
   for (platform::Property size : {platform::Property{std::int64_t{8}}, platform::Property{},
                                   platform::Property{std::string("2")}}) {
-    sim::Spec spec;
-    spec.maxInputReportSize = size;
-    const auto id = sim::plug(spec);
+    sim::Properties properties;
+    properties.maxInputReportSize = size;
+    const auto id = sim::plug(properties);
     send([](Backend& b) { b.inspect(); });
     EXPECT_EQ(nextMessage(), unsupported);
     sim::unplug(id);
@@ -78,7 +78,7 @@ TEST_F(Inspection, UnsupportedOrMissingPedalClearsAnEarlierSelection) {
   send([](Backend& b) { b.inspect(); });
   next();
   sim::unplug(id);
-  sim::Spec bluetooth;
+  sim::Properties bluetooth;
   bluetooth.transport = std::string("Bluetooth");
   sim::plug(bluetooth);
   send([](Backend& b) { b.inspect(); });
@@ -90,9 +90,9 @@ TEST_F(Inspection, UnsupportedOrMissingPedalClearsAnEarlierSelection) {
 TEST_F(Inspection, ProductNameFallsBackWhenMissingOrNotText) {
   backend->launch();
   for (platform::Property name : {platform::Property{}, platform::Property{std::int64_t{7}}}) {
-    sim::Spec spec;
-    spec.name = name;
-    const auto id = sim::plug(spec);
+    sim::Properties properties;
+    properties.name = name;
+    const auto id = sim::plug(properties);
     send([](Backend& b) { b.inspect(); });
     EXPECT_EQ(nextMessage(), "VEC HID pedal · 05f3:00ff · two-byte candidate protocol · registry " +
                                  std::to_string(id) + ". Physical compatibility unverified.");

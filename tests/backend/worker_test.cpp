@@ -155,7 +155,7 @@ TEST_F(Worker, PedalExchangedWhileCapturedStops) {
 
 TEST_F(Worker, SecondMatchingDeviceWhileCapturedStops) {
   const auto id = isolated();
-  sim::Spec other;
+  sim::Properties other;
   other.vendor = 0x046D;
   sim::plug(other);
   expectQuiet();  // another vendor's device is no concern
@@ -235,7 +235,10 @@ TEST_F(Worker, WithoutAManagerNothingIsEverFound) {
   EXPECT_EQ(nextMessage(),
             "Found 0 matching VEC HID services. Exactly one is required; composite or identical "
             "devices are not eligible.");
-  passes();  // the worker keeps running its passes with an empty run loop
+  // With nothing on its run loop the worker still waits 20 ms per pass instead of spinning.
+  const auto begin = std::chrono::steady_clock::now();
+  passes(5);
+  EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(80));
 }
 
 }  // namespace
