@@ -40,6 +40,13 @@ std::uint32_t littleEndian(std::span<const std::uint8_t> data) {
 }  // namespace
 
 std::optional<std::size_t> maxInputReportSize(std::span<const std::uint8_t> descriptor) {
+  const auto reports = parseReports(descriptor);
+  if (!reports)
+    return std::nullopt;
+  return reports->maxInputSize;
+}
+
+std::optional<Reports> parseReports(std::span<const std::uint8_t> descriptor) {
   Globals globals;
   std::vector<Globals> stack;
   // Bits of input fields per report ID; ID 0 collects the fields of unnumbered reports.
@@ -107,15 +114,16 @@ std::optional<std::size_t> maxInputReportSize(std::span<const std::uint8_t> desc
     }
   }
 
+  // As the kernel's hid_report_len: only a report with an ID of its own carries the ID byte.
   std::uint64_t largest = 0;
-  for (const std::uint64_t reportBits : bits) {
-    if (reportBits == 0)
+  for (std::size_t id = 0; id < bits.size(); ++id) {
+    if (bits[id] == 0)
       continue;
-    const std::uint64_t bytes = (reportBits + 7) / 8 + (numbered ? 1 : 0);
+    const std::uint64_t bytes = (bits[id] + 7) / 8 + (id > 0 ? 1 : 0);
     if (bytes > largest)
       largest = bytes;
   }
-  return static_cast<std::size_t>(largest);
+  return Reports{static_cast<std::size_t>(largest), numbered};
 }
 
 }  // namespace linuxplatform

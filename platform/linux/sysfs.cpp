@@ -65,6 +65,33 @@ std::optional<std::uint64_t> hidInstance(std::string_view name) {
   return instance;
 }
 
+std::optional<std::vector<std::uint64_t>> parseCapabilities(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n'))
+    text.remove_suffix(1);
+  // Far more words than any code range of the kernel (KEY_MAX is 0x2ff: 12 words).
+  constexpr std::size_t maxWords = 64;
+  std::vector<std::uint64_t> words;
+  while (!text.empty()) {
+    const std::size_t blank = text.find(' ');
+    const auto word = hexField<std::uint64_t>(text.substr(0, blank), 16);
+    if (!word || words.size() == maxWords)
+      return std::nullopt;
+    words.push_back(*word);
+    if (blank == std::string_view::npos)
+      break;
+    text = text.substr(blank + 1);
+    if (text.empty())
+      return std::nullopt;  // a trailing blank
+  }
+  if (words.empty())
+    return std::nullopt;
+  return std::vector<std::uint64_t>(words.rbegin(), words.rend());
+}
+
+bool hasCapability(const std::vector<std::uint64_t>& words, unsigned bit) {
+  return bit / 64 < words.size() && (words[bit / 64] >> (bit % 64) & 1) != 0;
+}
+
 std::string transportName(std::uint16_t bus) {
   switch (bus) {
     case 0x01:

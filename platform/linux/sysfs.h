@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace linuxplatform {
 
@@ -25,6 +26,12 @@ std::optional<HidId> parseHidId(std::string_view value);
 // The kernel's instance number of a HID device, from its device name "BBBB:VVVV:PPPP.NNNN":
 // the hexadecimal suffix after the dot, unique for the life of the boot and never 0.
 std::optional<std::uint64_t> hidInstance(std::string_view name);
+
+// A capability bitmap of an input device as sysfs shows it (capabilities/key, capabilities/rel):
+// hexadecimal words of 64 bits, most significant first, separated by blanks. Returns the words
+// least significant first, so bit n is word n / 64, bit n % 64.
+std::optional<std::vector<std::uint64_t>> parseCapabilities(std::string_view text);
+bool hasCapability(const std::vector<std::uint64_t>& words, unsigned bit);
 
 // The name of a HID bus as the program shows transports: "USB" for the USB bus, "Bluetooth",
 // "I2C" and so on; a bus without a name reads "bus 0x" and its number.

@@ -49,6 +49,19 @@ TEST(Descriptor, NumberedReportsCountTheirIdByteAndTheLargestWins) {
   EXPECT_EQ(size({0x85, 0x07, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02}), 3u);
 }
 
+TEST(Descriptor, ReportsAreNumberedWhenAnyReportIdAppears) {
+  const auto unnumbered = linuxplatform::parseReports(pedal);
+  ASSERT_TRUE(unnumbered.has_value());
+  EXPECT_FALSE(unnumbered->numbered);
+  // An ID given only to an output report numbers the device's reports, but the input report
+  // declared before any ID has none of its own, so it carries no ID byte (as the kernel sizes it).
+  const auto numbered = linuxplatform::parseReports(
+      {{0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0x85, 0x02, 0x91, 0x02}});
+  ASSERT_TRUE(numbered.has_value());
+  EXPECT_TRUE(numbered->numbered);
+  EXPECT_EQ(numbered->maxInputSize, 2u);
+}
+
 TEST(Descriptor, OnlyInputItemsCount) {
   // Output (0x91) and Feature (0xB1) reports of 16 bytes beside a 2-byte input report.
   EXPECT_EQ(size({0x75, 0x08, 0x95, 0x10, 0x91, 0x02, 0xB1, 0x02, 0x95, 0x02, 0x81, 0x02}), 2u);

@@ -63,4 +63,26 @@ TEST(Uevent, TransportNamesTheBus) {
   EXPECT_EQ(transportName(0x42), "bus 0x42");
 }
 
+TEST(Capabilities, WordsAreMostSignificantFirst) {
+  // A mouse: BTN_LEFT (0x110) to BTN_TASK (0x117) in the fifth word, nothing below.
+  const auto mouse = parseCapabilities("ff0000 0 0 0 0\n");
+  ASSERT_TRUE(mouse.has_value());
+  EXPECT_EQ(mouse->size(), 5u);
+  EXPECT_TRUE(hasCapability(*mouse, 0x110));
+  EXPECT_TRUE(hasCapability(*mouse, 0x117));
+  EXPECT_FALSE(hasCapability(*mouse, 0x118));
+  EXPECT_FALSE(hasCapability(*mouse, 0x10F));
+  EXPECT_FALSE(hasCapability(*mouse, 0x2FF));  // beyond the words given
+
+  // A keyboard's lowest word: KEY_ESC (1) to KEY_SPACE (57) and more.
+  const auto keyboard = parseCapabilities("fffffffffffffffe");
+  ASSERT_TRUE(keyboard.has_value());
+  EXPECT_FALSE(hasCapability(*keyboard, 0));
+  EXPECT_TRUE(hasCapability(*keyboard, 57));
+
+  EXPECT_EQ(parseCapabilities("0"), std::vector<std::uint64_t>{0});
+  for (const std::string_view bad : {"", "\n", " 1", "1 ", "1  1", "x", "1ffffffffffffffff"})
+    EXPECT_EQ(parseCapabilities(bad), std::nullopt) << bad;
+}
+
 }  // namespace

@@ -1,0 +1,364 @@
+// The HID manager and devices of the seam: libudev enumeration of hidraw devices, a udev monitor
+// that keeps the set current, seizing by hidraw plus EVIOCGRAB of the device's evdev nodes, and
+// input reports read from hidraw on the worker's loop.
+
+#include <fcntl.h>
+#include <linux/input.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "platform/linux/inputs.h"
+#include "platform/linux/objects.h"
+#include "platform/linux/sysfs.h"
+
+namespace platform {
+
+namespace {
+
+using linuxplatform::Fd;
+
+// kIOReturnError: a report read that failed for another reason than the device leaving.
+constexpr Return ioError = static_cast<Return>(0xE00002BCu);
+constexpr std::uint32_t inputReportType = 0;
+
+// The live managers, so that the input-monitoring check can test the pedal's nodes.
+std::vector<ManagerObject*>& managers() {
+  static std::vector<ManagerObject*> all;
+  return all;
+}
+
+Device makeDevice(ManagerObject& manager, udev_device* hidraw) {
+  udev_device* hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
+  const char* devnode = udev_device_get_devnode(hidraw);
+  if (!hid || !devnode)
+    return nullptr;
+  const std::string syspath = udev_device_get_syspath(hid);
+  const std::string uevent = linuxplatform::readText(syspath + "/uevent");
+  const auto idText = linuxplatform::ueventValue(uevent, "HID_ID");
+  const auto id = idText ? linuxplatform::parseHidId(*idText) : std::nullopt;
+  if (!id || id->vendor != manager.vendor || id->product != manager.product)
+    return nullptr;
+  auto device = std::make_shared<DeviceObject>();
+  device->context = udev_ref(manager.context);
+  device->hidSyspath = syspath;
+  device->devnode = devnode;
+  device->bus = id->bus;
+  device->instance = linuxplatform::hidInstance(udev_device_get_sysname(hid)).value_or(0);
+  if (const auto name = linuxplatform::ueventValue(uevent, "HID_NAME"))
+    device->product = std::string(*name);
+  const std::string descriptor = linuxplatform::readText(syspath + "/report_descriptor");
+  device->reports = linuxplatform::parseReports(
+      std::span(reinterpret_cast<const std::uint8_t*>(descriptor.data()), descriptor.size()));
+  return device;
+}
+
+void forget(ManagerObject& manager, const std::string& syspath) {
+  const auto found = manager.devices.find(syspath);
+  if (found == manager.devices.end())
+    return;
+  found->second->present = false;
+  manager.devices.erase(found);
+}
+
+// Applies the arrivals and departures of hidraw devices the monitor has seen.
+void drain(ManagerObject& manager) {
+  if (!manager.monitor)
+    return;
+  while (udev_device* device = udev_monitor_receive_device(manager.monitor)) {
+    const char* action = udev_device_get_action(device);
+    const std::string syspath = udev_device_get_syspath(device);
+    if (action && std::strcmp(action, "add") == 0) {
+      if (Device made = makeDevice(manager, device))
+        manager.devices.insert_or_assign(syspath, std::move(made));
+    } else if (action && std::strcmp(action, "remove") == 0) {
+      forget(manager, syspath);
+    }
+    udev_device_unref(device);
+  }
+}
+
+void monitorReady(void* context, std::uint32_t) {
+  drain(*static_cast<ManagerObject*>(context));
+}
+
+void unwatch(DeviceObject& device) {
+  if (device.loop && device.watch)
+    device.loop->remove(device.watch);
+  device.watch = 0;
+}
+
+// The kernel removed the device: its node hangs up. Capture learns of it from the device set,
+// which no longer holds it, as it would from the monitor's removal event.
+void vanished(DeviceObject& device) {
+  unwatch(device);
+  device.present = false;
+  for (ManagerObject* manager : managers())
+    for (auto it = manager->devices.begin(); it != manager->devices.end(); ++it)
+      if (it->second.get() == &device) {
+        manager->devices.erase(it);
+        break;
+      }
+}
+
+void reportReady(void* context, std::uint32_t events) {
+  auto& device = *static_cast<DeviceObject*>(context);
+  // The callback may close and release the device: keep it alive until this handler returns.
+  const Device keep = device.shared_from_this();
+  const ssize_t n =
+      read(device.hidraw.get(), device.buffer, static_cast<std::size_t>(device.length));
+  if (n > 0) {
+    const std::uint32_t id = device.reports && device.reports->numbered ? device.buffer[0] : 0;
+    device.callback(device.callbackContext, success, &device, inputReportType, id, device.buffer,
+                    n);
+    return;
+  }
+  if (n < 0 && (errno == EAGAIN || errno == EINTR) && !(events & (EPOLLHUP | EPOLLERR)))
+    return;
+  if (n == 0 || errno == EIO || errno == ENODEV || (events & (EPOLLHUP | EPOLLERR))) {
+    vanished(device);
+    return;
+  }
+  device.callback(device.callbackContext, ioError, &device, inputReportType, 0, device.buffer, 0);
+}
+
+void rewatch(DeviceObject& device) {
+  unwatch(device);
+  if (device.loop && device.hidraw && device.callback && device.buffer && device.length > 0)
+    device.watch = device.loop->add(device.hidraw.get(), &reportReady, &device);
+}
+
+Return refusal(int error) {
+  if (error == EACCES || error == EPERM)
+    return notPermitted;
+  if (error == EBUSY)
+    return exclusiveAccess;
+  return noDevice;
+}
+
+// The evdev nodes the kernel made for the same HID device.
+std::vector<std::string> eventNodes(const DeviceObject& device) {
+  std::vector<std::string> nodes;
+  udev_device* hid = udev_device_new_from_syspath(device.context, device.hidSyspath.c_str());
+  if (!hid)
+    return nodes;
+  udev_enumerate* enumerate = udev_enumerate_new(device.context);
+  udev_enumerate_add_match_subsystem(enumerate, "input");
+  udev_enumerate_add_match_parent(enumerate, hid);
+  udev_enumerate_scan_devices(enumerate);
+  udev_list_entry* entry;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+    udev_device* input =
+        udev_device_new_from_syspath(device.context, udev_list_entry_get_name(entry));
+    if (!input)
+      continue;
+    const char* sysname = udev_device_get_sysname(input);
+    const char* devnode = udev_device_get_devnode(input);
+    if (sysname && devnode && std::strncmp(sysname, "event", 5) == 0)
+      nodes.emplace_back(devnode);
+    udev_device_unref(input);
+  }
+  udev_enumerate_unref(enumerate);
+  udev_device_unref(hid);
+  return nodes;
+}
+
+}  // namespace
+
+DeviceObject::~DeviceObject() {
+  unwatch(*this);
+  if (context)
+    udev_unref(context);
+}
+
+ManagerObject::~ManagerObject() {
+  if (loop && watch)
+    loop->remove(watch);
+  std::erase(managers(), this);
+  if (monitor)
+    udev_monitor_unref(monitor);
+  if (context)
+    udev_unref(context);
+}
+
+Manager managerCreate(std::uint32_t) {
+  auto manager = std::make_shared<ManagerObject>();
+  manager->context = udev_new();
+  if (!manager->context)
+    return nullptr;
+  managers().push_back(manager.get());
+  return manager;
+}
+
+void managerSetDeviceMatching(const Manager& manager, std::int64_t vendorID,
+                              std::int64_t productID) {
+  if (!manager)
+    return;
+  manager->vendor = vendorID;
+  manager->product = productID;
+  manager->devices.clear();
+  if (!manager->monitor) {
+    // Listening before enumerating, so no arrival falls between the two.
+    manager->monitor =
+        udev_monitor_new_from_netlink(manager->context, linuxplatform::monitorSource());
+    if (manager->monitor) {
+      udev_monitor_filter_add_match_subsystem_devtype(manager->monitor, "hidraw", nullptr);
+      if (udev_monitor_enable_receiving(manager->monitor) < 0) {
+        udev_monitor_unref(manager->monitor);
+        manager->monitor = nullptr;
+      } else {
+        const int fd = udev_monitor_get_fd(manager->monitor);
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+      }
+    }
+  }
+  udev_enumerate* enumerate = udev_enumerate_new(manager->context);
+  udev_enumerate_add_match_subsystem(enumerate, "hidraw");
+  udev_enumerate_scan_devices(enumerate);
+  udev_list_entry* entry;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+    const char* syspath = udev_list_entry_get_name(entry);
+    udev_device* hidraw = udev_device_new_from_syspath(manager->context, syspath);
+    if (!hidraw)
+      continue;
+    if (Device device = makeDevice(*manager, hidraw))
+      manager->devices.insert_or_assign(syspath, std::move(device));
+    udev_device_unref(hidraw);
+  }
+  udev_enumerate_unref(enumerate);
+}
+
+void managerScheduleWithRunLoop(const Manager& manager, const RunLoop& runLoop) {
+  if (!manager || !runLoop || !manager->monitor || manager->watch)
+    return;
+  manager->loop = runLoop->loop;
+  manager->watch =
+      manager->loop->add(udev_monitor_get_fd(manager->monitor), &monitorReady, manager.get());
+}
+
+void managerUnscheduleFromRunLoop(const Manager& manager, const RunLoop&) {
+  if (!manager || !manager->loop)
+    return;
+  manager->loop->remove(manager->watch);
+  manager->watch = 0;
+  manager->loop = nullptr;
+}
+
+void managerClose(const Manager& manager, std::uint32_t) {
+  if (manager)
+    manager->devices.clear();
+}
+
+std::vector<Device> managerCopyDevices(const Manager& manager) {
+  std::vector<Device> devices;
+  if (!manager || manager->vendor < 0)
+    return devices;
+  drain(*manager);
+  for (const auto& [syspath, device] : manager->devices)
+    if (device->present)
+      devices.push_back(device);
+  return devices;
+}
+
+Property deviceGetProperty(const Device& device, const std::string& key) {
+  if (!device)
+    return {};
+  if (key == "Transport")
+    return linuxplatform::transportName(device->bus);
+  if (key == "MaxInputReportSize" && device->reports)
+    return static_cast<std::int64_t>(device->reports->maxInputSize);
+  if (key == "Product" && !device->product.empty())
+    return device->product;
+  return {};
+}
+
+std::uint64_t deviceRegistryEntryID(const Device& device) {
+  return device ? device->instance : 0;
+}
+
+Return deviceOpen(const Device& device, std::uint32_t options) {
+  if (!device || !device->present)
+    return noDevice;
+  if (device->hidraw)
+    return success;
+  Fd hidraw(open(device->devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!hidraw)
+    return refusal(errno);
+  // Seizing grabs every evdev node of the device. A refusal closes what was opened so far, which
+  // also ends the grabs already taken.
+  std::vector<Fd> grabs;
+  if (options & seizeDevice) {
+    for (const std::string& node : eventNodes(*device)) {
+      Fd fd(open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+      if (!fd)
+        return refusal(errno);
+      if (ioctl(fd.get(), EVIOCGRAB, 1) != 0) {
+        const int error = errno;
+        for (Fd& grabbed : grabs)
+          ioctl(grabbed.get(), EVIOCGRAB, 0);
+        return refusal(error);
+      }
+      grabs.push_back(std::move(fd));
+    }
+  }
+  device->hidraw = std::move(hidraw);
+  device->grabs = std::move(grabs);
+  rewatch(*device);
+  return success;
+}
+
+Return deviceClose(const Device& device, std::uint32_t) {
+  if (!device || !device->hidraw)
+    return noDevice;
+  unwatch(*device);
+  for (Fd& grabbed : device->grabs)
+    ioctl(grabbed.get(), EVIOCGRAB, 0);
+  device->grabs.clear();
+  device->hidraw.reset();
+  return success;
+}
+
+void deviceRegisterInputReportCallback(const Device& device, std::uint8_t* report,
+                                       std::int64_t length, InputReportCallback callback,
+                                       void* context) {
+  if (!device)
+    return;
+  device->callback = callback;
+  device->callbackContext = context;
+  device->buffer = report;
+  device->length = length;
+  rewatch(*device);
+}
+
+void deviceScheduleWithRunLoop(const Device& device, const RunLoop& runLoop) {
+  if (!device || !runLoop)
+    return;
+  device->loop = runLoop->loop;
+  rewatch(*device);
+}
+
+void deviceUnscheduleFromRunLoop(const Device& device, const RunLoop&) {
+  if (!device)
+    return;
+  unwatch(*device);
+  device->loop = nullptr;
+}
+
+bool preflightListenEventAccess() {
+  for (ManagerObject* manager : managers()) {
+    drain(*manager);
+    for (const auto& [syspath, device] : manager->devices)
+      if (access(device->devnode.c_str(), R_OK) != 0)
+        return false;
+  }
+  return linuxplatform::Inputs::instance().readable();
+}
+
+void requestListenEventAccess() {}
+
+}  // namespace platform

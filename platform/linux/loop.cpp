@@ -1,0 +1,70 @@
+#include "platform/linux/loop.h"
+
+#include <sys/epoll.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+
+namespace linuxplatform {
+
+Loop& Loop::current() {
+  thread_local Loop loop;
+  return loop;
+}
+
+Loop::Loop() : epoll_(epoll_create1(EPOLL_CLOEXEC)) {}
+
+std::uint64_t Loop::add(int fd, Handler handler, void* context) {
+  if (!epoll_ || fd < 0)
+    return 0;
+  const std::uint64_t token = next_++;
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = token;
+  if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event) != 0)
+    return 0;
+  watches_[token] = Watch{fd, handler, context};
+  return token;
+}
+
+void Loop::remove(std::uint64_t token) {
+  const auto found = watches_.find(token);
+  if (found == watches_.end())
+    return;
+  epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, found->second.fd, nullptr);
+  watches_.erase(found);
+}
+
+Loop::Result Loop::run(double seconds, bool once) {
+  if (watches_.empty())
+    return Result::finished;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(seconds));
+  bool handled = false;
+  for (;;) {
+    const auto left = std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
+    const int timeout = left <= 0 ? 0 : static_cast<int>(std::ceil(left));
+    epoll_event event{};
+    const int ready = epoll_wait(epoll_.get(), &event, 1, timeout);
+    if (ready == 1) {
+      // The watch may have been removed by an earlier handler of this run.
+      const auto found = watches_.find(event.data.u64);
+      if (found != watches_.end()) {
+        const Watch watch = found->second;
+        watch.handler(watch.context, event.events);
+        handled = true;
+        if (once)
+          return Result::handled;
+      }
+    } else if (ready < 0 && errno != EINTR) {
+      break;
+    }
+    if (Clock::now() >= deadline || watches_.empty())
+      break;
+  }
+  return handled ? Result::handled : Result::timedOut;
+}
+
+}  // namespace linuxplatform

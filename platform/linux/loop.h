@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+#include "platform/linux/fd.h"
+
+namespace linuxplatform {
+
+// A thread's run loop: an epoll set of descriptors, each with a C-style handler. Handlers run on
+// the thread that runs the loop, one per readiness; a handler may add or remove any watch,
+// including its own.
+class Loop {
+ public:
+  using Handler = void (*)(void* context, std::uint32_t events);
+
+  // The calling thread's loop, made on first use.
+  static Loop& current();
+
+  // Watches `fd` for input; returns a token for `remove`, or 0 when epoll refuses the descriptor.
+  std::uint64_t add(int fd, Handler handler, void* context);
+  void remove(std::uint64_t token);
+  bool empty() const { return watches_.empty(); }
+
+  enum class Result { finished, timedOut, handled };
+  // Waits at most `seconds` and runs the handler of each ready descriptor; with `once` it returns
+  // after the first. With no watches at all it returns `finished` at once.
+  Result run(double seconds, bool once);
+
+ private:
+  Loop();
+
+  struct Watch {
+    int fd;
+    Handler handler;
+    void* context;
+  };
+  Fd epoll_;
+  std::uint64_t next_ = 1;
+  std::map<std::uint64_t, Watch> watches_;
+};
+
+}  // namespace linuxplatform

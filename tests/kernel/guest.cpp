@@ -1,0 +1,448 @@
+// The kernel test's guest program: the real Backend on the Linux platform against a real kernel,
+// with uhid pedals and uinput devices standing for the user's mouse and keyboard. Prints one PASS
+// or FAIL line per check and a summary, and reports the verdict to qemu's isa-debug-exit port.
+
+#include <signal.h>
+#include <sys/io.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "backend/backend.h"
+#include "core/settings.h"
+#include "tests/kernel/devices.h"
+
+namespace {
+
+using namespace kerneltest;
+
+int failures = 0;
+
+void check(bool ok, const char* step, const char* format, ...) {
+  std::printf("%s %s: ", ok ? "PASS" : "FAIL", step);
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::printf("\n");
+  std::fflush(stdout);
+  if (!ok)
+    ++failures;
+}
+
+void info(const char* format, ...) {
+  std::printf("INFO ");
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+const std::string found0 =
+    "Found 0 matching VEC HID services. Exactly one is required; composite or identical devices "
+    "are not eligible.";
+const std::string found2 =
+    "Found 2 matching VEC HID services. Exactly one is required; composite or identical devices "
+    "are not eligible.";
+const std::string unsupported =
+    "VEC device found, but its report format is unsupported. No capture available.";
+const std::string started =
+    "Isolated test started. Release pedals to establish neutral, then learn each pedal. Verify "
+    "originals and ordinary mouse in another app.";
+const std::string changed = "Device or input permission changed. Inspect again.";
+
+// The Backend with its statuses delivered to this thread, which also sends the heartbeat.
+class Harness {
+ public:
+  Harness() : backend(std::make_shared<Backend>()) {
+    backend->dispatch = [this](std::function<void()> closure) {
+      std::lock_guard hold(lock);
+      queue.push_back(std::move(closure));
+    };
+    backend->update = [this](const std::string& message, bool, bool,
+                             const std::vector<std::string>&) { statuses.push_back(message); };
+    backend->launch();
+  }
+  ~Harness() {
+    backend->close();
+    sleepFor(0.2);
+  }
+
+  void send(std::function<void(Backend&)> command) {
+    Backend* b = backend.get();
+    backend->send([b, command] { command(*b); });
+  }
+
+  // Runs the delivered statuses and pings.
+  void pump() {
+    std::deque<std::function<void()>> taken;
+    {
+      std::lock_guard hold(lock);
+      taken.swap(queue);
+    }
+    for (auto& closure : taken)
+      closure();
+    backend->ping();
+  }
+
+  // Waits for a status equal to `text` among those published from now on; returns the statuses
+  // seen meanwhile, joined, when it does not come.
+  bool await(const std::string& text, double seconds, std::string* seen = nullptr) {
+    const std::size_t from = statuses.size();
+    for (const double end = now() + seconds; now() < end; sleepFor(0.002)) {
+      pump();
+      for (std::size_t i = from; i < statuses.size(); ++i)
+        if (statuses[i] == text)
+          return true;
+    }
+    if (seen)
+      for (std::size_t i = from; i < statuses.size(); ++i)
+        *seen += "[" + statuses[i] + "] ";
+    return false;
+  }
+
+  // Sends a command and waits for its status.
+  bool run(std::function<void(Backend&)> command, const std::string& text, double seconds = 5) {
+    std::string seen;
+    const std::size_t from = statuses.size();
+    send(std::move(command));
+    for (const double end = now() + seconds; now() < end; sleepFor(0.002)) {
+      pump();
+      for (std::size_t i = from; i < statuses.size(); ++i)
+        if (statuses[i] == text)
+          return true;
+    }
+    for (std::size_t i = from; i < statuses.size(); ++i)
+      seen += "[" + statuses[i] + "] ";
+    info("expected [%s], saw %s", text.c_str(), seen.c_str());
+    return false;
+  }
+
+  std::shared_ptr<Backend> backend;
+  std::vector<std::string> statuses;
+
+ private:
+  std::mutex lock;
+  std::deque<std::function<void()>> queue;
+};
+
+std::string deviceLine(const std::string& name, std::uint64_t instance) {
+  return name + " \u00B7 05f3:00ff \u00B7 two-byte candidate protocol \u00B7 registry " +
+         std::to_string(instance) + ". Physical compatibility unverified.";
+}
+
+std::string learningStatus(const std::vector<std::string>& learned) {
+  std::string names;
+  for (const auto& name : learned)
+    names += (names.empty() ? "" : ", ") + name;
+  return "Isolated / paused \u00B7 learned: " + names + " \u00B7 held: 0";
+}
+
+using Send = std::function<bool(std::uint8_t)>;
+
+// Learns left = 1, middle = 2, right = 4 through real reports.
+bool learnAll(Harness& h, const Send& send) {
+  if (!send(0) || !h.await(learningStatus({}), 5))
+    return false;
+  std::vector<std::string> learned;
+  for (const auto& [name, bit] :
+       {std::pair<std::string, std::uint8_t>{"left", 1}, {"middle", 2}, {"right", 4}}) {
+    if (!h.run([name](Backend& b) { b.learn(name); },
+               "Press and release only the " + name + " pedal."))
+      return false;
+    learned.push_back(name);
+    std::sort(learned.begin(), learned.end());
+    const std::size_t from = h.statuses.size();
+    send(bit);
+    send(0);
+    if (!h.await(learningStatus(learned), 5)) {
+      info("learning %s: %zu statuses since", name.c_str(), h.statuses.size() - from);
+      return false;
+    }
+  }
+  return true;
+}
+
+Settings guarded() {
+  Settings settings;
+  settings.mappings = {{"left", "space"}, {"middle", "scrollUp"}, {"right", "enter"}};
+  settings.guardScope = "all";
+  return settings;
+}
+
+const std::string activated = "Actions active in the focused app. Guard: all. Keep Quillfen open.";
+
+// Inspects, starts, learns the three pedals and activates with the guard on every button.
+bool capture(Harness& h, const std::string& line, const Send& send) {
+  if (!h.run([](Backend& b) { b.inspect(); }, line) ||
+      !h.run([](Backend& b) { b.start(true); }, started) || !learnAll(h, send))
+    return false;
+  h.send([](Backend& b) { b.configure(guarded()); });  // publishes nothing when accepted
+  return h.run([](Backend& b) { b.activate(true); }, activated);
+}
+
+struct Counts {
+  int down = 0, up = 0, moves = 0, wheel = 0, hiRes = 0;
+};
+
+Counts count(const std::vector<input_event>& events, std::uint16_t key) {
+  Counts counts;
+  for (const auto& e : events) {
+    if (e.type == EV_KEY && e.code == key)
+      (e.value ? counts.down : counts.up)++;
+    if (e.type == EV_REL && e.code == REL_X)
+      counts.moves++;
+    if (e.type == EV_REL && e.code == REL_WHEEL)
+      counts.wheel += e.value;
+    if (e.type == EV_REL && e.code == REL_WHEEL_HI_RES)
+      counts.hiRes += e.value;
+  }
+  return counts;
+}
+
+void click(Virtual& mouse) {
+  mouse.emit(EV_KEY, BTN_LEFT, 1);
+  mouse.sync();
+  mouse.emit(EV_KEY, BTN_LEFT, 0);
+  mouse.sync();
+}
+
+void move(Virtual& mouse) {
+  mouse.emit(EV_REL, REL_X, 5);
+  mouse.sync();
+}
+
+// The capturing process of the SIGKILL check: captures the pedal whose uhid descriptor it
+// inherited, activates the guard, says READY and waits to be killed.
+int captureChild(int uhid) {
+  Harness h;
+  const Send send = [uhid](std::uint8_t bits) {
+    const std::uint8_t report[2] = {bits, 0};
+    return sendReport(uhid, report);
+  };
+  h.send([](Backend& b) { b.inspect(); });
+  for (const double end = now() + 5; now() < end && h.statuses.empty(); sleepFor(0.01))
+    h.pump();
+  if (!h.run([](Backend& b) { b.start(true); }, started) || !learnAll(h, send))
+    return 1;
+  h.send([](Backend& b) { b.configure(guarded()); });
+  if (!h.run([](Backend& b) { b.activate(true); }, activated))
+    return 1;
+  sleepFor(0.3);  // the guard grabs from the worker's loop
+  std::printf("READY\n");
+  std::fflush(stdout);
+  for (;;) {
+    h.pump();
+    sleepFor(0.05);
+  }
+}
+
+void scenario() {
+  Harness h;
+
+  // Inspection without, with two, and with ineligible pedals.
+  check(h.run([](Backend& b) { b.inspect(); }, found0), "inspect-none", "no pedal");
+  {
+    Pedal a("VEC USB Footpedal", "test/pedal-a", BUS_USB, pedalDescriptor());
+    Pedal second("VEC USB Footpedal", "test/pedal-b", BUS_USB, pedalDescriptor());
+    check(a.ready() && second.ready(), "uhid-two", "%s %s", a.hidraw.c_str(),
+          second.hidraw.c_str());
+    check(h.run([](Backend& b) { b.inspect(); }, found2), "inspect-two", "two pedals");
+  }
+  {
+    Pedal bt("VEC BT Footpedal", "test/pedal-bt", BUS_BLUETOOTH, pedalDescriptor());
+    check(bt.ready() && h.run([](Backend& b) { b.inspect(); }, unsupported), "inspect-bluetooth",
+          "bus 0005 refused");
+  }
+  {
+    Pedal wide("VEC USB Footpedal", "test/pedal-wide", BUS_USB, wideDescriptor());
+    check(wide.ready() && h.run([](Backend& b) { b.inspect(); }, unsupported), "inspect-8-byte",
+          "eight-byte reports refused");
+  }
+
+  Virtual mouse(Virtual::Kind::mouse);
+  Virtual keyboard(Virtual::Kind::keyboard);
+  check(!mouse.eventNode.empty() && !keyboard.eventNode.empty(), "uinput-test-devices",
+        "mouse %s keyboard %s", mouse.eventNode.c_str(), keyboard.eventNode.c_str());
+
+  auto pedal =
+      std::make_unique<Pedal>("VEC USB Footpedal", "test/pedal", BUS_USB, pedalDescriptor());
+  check(pedal->ready() && !pedal->eventNode.empty(), "uhid-pedal", "%s %s %s instance %llu",
+        pedal->hidraw.c_str(), pedal->hidSysname.c_str(), pedal->eventNode.c_str(),
+        static_cast<unsigned long long>(pedal->instance));
+  const std::string line = deviceLine("VEC USB Footpedal", pedal->instance);
+  Send send = [&](std::uint8_t bits) {
+    const std::uint8_t report[2] = {bits, 0};
+    return pedal->send(report);
+  };
+
+  check(h.run([](Backend& b) { b.inspect(); }, line), "inspect-pedal", "%s", line.c_str());
+  check(h.run([](Backend& b) { b.start(true); }, started), "start", "isolated test");
+  const int pedalGrab = tryGrab(pedal->eventNode);
+  check(pedalGrab == EBUSY, "start-seized", "second EVIOCGRAB of %s: %s", pedal->eventNode.c_str(),
+        pedalGrab ? strerrorname_np(pedalGrab) : "succeeded");
+  check(learnAll(h, send), "learn", "left, middle and right learned from reports");
+  h.send([](Backend& b) { b.configure(guarded()); });
+  check(h.run([](Backend& b) { b.activate(true); }, activated), "activate", "%s",
+        activated.c_str());
+
+  const std::string ours = eventNodeByPhys("quillfen/keyboard", 2);
+  const std::string clone = eventNodeByPhys("quillfen/guard", 2);
+  check(!ours.empty() && !clone.empty(), "virtual-devices", "keyboard %s, mouse clone %s",
+        ours.c_str(), clone.c_str());
+  Reader posted(ours);
+  Reader clicks(clone);
+  // The guard grabs from the worker's loop: wait until the mouse is held.
+  int mouseGrab = 0;
+  for (const double end = now() + 3; now() < end && mouseGrab != EBUSY; sleepFor(0.01)) {
+    h.pump();
+    mouseGrab = tryGrab(mouse.eventNode);
+  }
+  check(mouseGrab == EBUSY, "guard-grab", "second EVIOCGRAB of the mouse: %s",
+        mouseGrab ? strerrorname_np(mouseGrab) : "succeeded");
+
+  // A press mapped to "space".
+  send(1);
+  send(0);
+  const Counts space = count(posted.drain(0.3), KEY_SPACE);
+  check(space.down == 1 && space.up == 1, "post-space", "KEY_SPACE down %d up %d", space.down,
+        space.up);
+  // A press mapped to "scrollUp".
+  send(2);
+  send(0);
+  const Counts scroll = count(posted.drain(0.3), 0);
+  check(scroll.wheel == 1 && scroll.hiRes == 120, "post-scroll", "REL_WHEEL %d REL_WHEEL_HI_RES %d",
+        scroll.wheel, scroll.hiRes);
+
+  // The guard: a click right after a press is dropped, one after the window passes, and the
+  // mouse moves throughout.
+  clicks.drain(0.1);
+  send(1);
+  const bool pressed = posted.next(1).has_value();
+  click(mouse);
+  move(mouse);
+  send(0);
+  const Counts inside = count(clicks.drain(0.15), BTN_LEFT);
+  check(pressed && inside.down == 0 && inside.up == 0 && inside.moves == 1, "guard-drops",
+        "within 250 ms: BTN_LEFT down %d up %d, moves %d", inside.down, inside.up, inside.moves);
+  sleepFor(0.3);
+  h.pump();
+  click(mouse);
+  move(mouse);
+  const Counts after = count(clicks.drain(0.15), BTN_LEFT);
+  check(after.down == 1 && after.up == 1 && after.moves == 1, "guard-passes",
+        "after the window: BTN_LEFT down %d up %d, moves %d", after.down, after.up, after.moves);
+  posted.drain(0.05);
+
+  // Latency: report written to uhid until KEY_SPACE is readable from our device.
+  std::vector<double> latencies;
+  for (int i = 0; i < 1000; ++i) {
+    const double start = now();
+    send(1);
+    bool seen = false;
+    while (const auto event = posted.next(1)) {
+      if (event->type == EV_KEY && event->code == KEY_SPACE && event->value == 1) {
+        seen = true;
+        break;
+      }
+    }
+    if (!seen)
+      break;
+    latencies.push_back(now() - start);
+    send(0);
+    posted.drain(0.0);
+    h.pump();
+    if (i % 100 == 99)
+      sleepFor(0.26);  // let the guard's window close now and then
+  }
+  std::sort(latencies.begin(), latencies.end());
+  const bool measured = latencies.size() == 1000;
+  check(measured, "latency",
+        "%zu presses, median %.3f ms, 99th percentile %.3f ms (under TCG an upper bound)",
+        latencies.size(), measured ? latencies[499] * 1000 : 0.0,
+        measured ? latencies[989] * 1000 : 0.0);
+  posted.drain(0.1);
+
+  // The recovery chord on the test keyboard.
+  for (const std::uint16_t key :
+       std::initializer_list<std::uint16_t>{KEY_LEFTCTRL, KEY_LEFTALT, KEY_LEFTSHIFT, KEY_F12})
+    keyboard.emit(EV_KEY, key, 1);
+  keyboard.sync();
+  std::string seen;
+  check(h.await("Recovery chord pressed.", 3, &seen), "recovery-chord", "%s", seen.c_str());
+  for (const std::uint16_t key :
+       std::initializer_list<std::uint16_t>{KEY_F12, KEY_LEFTSHIFT, KEY_LEFTALT, KEY_LEFTCTRL})
+    keyboard.emit(EV_KEY, key, 0);
+  keyboard.sync();
+  check(tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0, "chord-released",
+        "pedal and mouse grabbable again");
+
+  // The pedal removed while captured.
+  check(capture(h, line, send), "capture-again", "inspected, started, learned, activated");
+  pedal->destroy();
+  seen.clear();
+  check(h.await(changed, 3, &seen), "pedal-destroyed", "%s", seen.c_str());
+  check(tryGrab(mouse.eventNode) == 0, "destroy-released", "mouse grabbable again");
+
+  // A capturing process killed with SIGKILL leaves nothing grabbed.
+  pedal = std::make_unique<Pedal>("VEC USB Footpedal", "test/pedal-k", BUS_USB, pedalDescriptor());
+  int out[2];
+  if (pipe(out) != 0)
+    return;
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(out[1], 1);
+    const std::string fd = std::to_string(dup(pedal->fd()));
+    execl("/proc/self/exe", "guest", "--capture", fd.c_str(), nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  char ready[64] = "";
+  const double end = now() + 60;
+  std::size_t got = 0;
+  while (now() < end && got < 6) {
+    pedal->pump();
+    const ssize_t n = read(out[0], ready + got, sizeof ready - 1 - got);
+    if (n <= 0)
+      break;
+    got += static_cast<std::size_t>(n);
+  }
+  const bool childReady = std::strncmp(ready, "READY", 5) == 0;
+  const bool heldByChild = tryGrab(pedal->eventNode) == EBUSY && tryGrab(mouse.eventNode) == EBUSY;
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(out[0]);
+  check(childReady && heldByChild, "child-captured", "child ready %d, pedal and mouse held %d",
+        childReady, heldByChild);
+  check(WIFSIGNALED(status) && tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0,
+        "sigkill-released", "pedal and mouse grabbable after SIGKILL");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (argc == 3 && std::strcmp(argv[1], "--capture") == 0)
+    return captureChild(std::atoi(argv[2]));
+  const double start = now();
+  scenario();
+  std::printf("%s kernel test: %d failure(s), %.2f s\n", failures ? "FAIL" : "PASS", failures,
+              now() - start);
+  if (argc > 1 && std::strcmp(argv[1], "--qemu-exit") == 0 && ioperm(0xf4, 4, 1) == 0)
+    outb(failures ? 1 : 0, 0xf4);
+  return failures ? 1 : 0;
+}
