@@ -2,9 +2,10 @@
 # Installs the Debian packages the build needs when any is missing. Usage: deps.sh run|test
 set -euo pipefail
 
-packages=(cmake ninja-build g++ nlohmann-json3-dev)
+packages=(cmake ninja-build g++ nlohmann-json3-dev pkg-config libudev-dev)
 if [ "${1:-run}" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+  packages+=(qemu-system-x86 busybox-static)  # the kernel test's virtual machine
 fi
 
 missing=()
@@ -12,15 +13,30 @@ for package in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
   [ "$status" = "install ok installed" ] || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" -ne 0 ]; then
-  echo "Missing Debian packages: ${missing[*]}" >&2
-  echo "Install them as root, then run this command again:" >&2
-  echo "  sudo apt-get install --no-install-recommends ${missing[*]}" >&2
-  exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing Debian packages: ${missing[*]}" >&2
+    echo "Install them as root, then run this command again:" >&2
+    echo "  sudo apt-get install --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "Installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-echo "Installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+# The kernel test boots Debian's kernel package, fetched with apt-get download and unpacked under
+# build/kernel (never installed). As root a failure to fetch it fails; otherwise the test skips.
+if [ "${1:-run}" = test ] && [ "$(uname -s)" = Linux ]; then
+  root=$(cd "$(dirname "$0")/.." && pwd)
+  fetch() { bash "$root/tests/kernel/fetch-kernel.sh" "$root/build/kernel"; }
+  if ! fetch 2>/dev/null; then
+    if [ "$(id -u)" -eq 0 ]; then
+      apt-get update -qq
+      fetch
+    else
+      echo "No kernel package for the kernel test; it will be skipped." >&2
+    fi
+  fi
+fi
