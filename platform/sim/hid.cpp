@@ -173,9 +173,8 @@ void unplug(std::uint64_t registryID) {
   auto found = world().devices.find(registryID);
   if (found == world().devices.end())
     return;
+  // The device stays known, so tests can still see whether the program closed it.
   found->second->present = false;
-  found->second->open = false;
-  world().devices.erase(found);
 }
 
 bool opened(std::uint64_t registryID) {
@@ -198,7 +197,7 @@ bool deliver(std::uint64_t registryID, std::vector<std::uint8_t> bytes, platform
   {
     std::lock_guard hold(world().mutex);
     auto found = world().devices.find(registryID);
-    if (found == world().devices.end() || !found->second->callback)
+    if (found == world().devices.end() || !found->second->present || !found->second->callback)
       return false;
     device = found->second;
     loop = device->loop.lock();

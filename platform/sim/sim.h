@@ -31,7 +31,7 @@ struct Properties {
 // Plugs in a device; returns its registry entry ID.
 std::uint64_t plug(const Properties& properties = {});
 void unplug(std::uint64_t registryID);
-// True while the device is open (seized or not).
+// True while the device is open (seized or not), also after it was unplugged.
 bool opened(std::uint64_t registryID);
 // True while the device is open and its input-report callback is registered on a run loop.
 bool listening(std::uint64_t registryID);

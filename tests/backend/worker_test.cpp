@@ -144,13 +144,16 @@ TEST_F(Worker, PedalUnpluggedWhileCapturedStops) {
   const auto id = isolated();
   sim::unplug(id);
   EXPECT_EQ(nextMessage(), changed);
+  EXPECT_FALSE(sim::opened(id)) << "the vanished device is closed all the same";
 }
 
 TEST_F(Worker, PedalExchangedWhileCapturedStops) {
   const auto id = isolated();
   sim::unplug(id);
-  sim::plug();
+  const auto other = sim::plug();
   EXPECT_EQ(nextMessage(), changed);
+  EXPECT_FALSE(sim::opened(id));
+  EXPECT_FALSE(sim::opened(other));
 }
 
 TEST_F(Worker, SecondMatchingDeviceWhileCapturedStops) {
