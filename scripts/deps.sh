@@ -3,9 +3,11 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ nlohmann-json3-dev pkg-config libudev-dev)
+packages+=(qt6-base-dev qt6-qpa-plugins)  # the window: Qt Widgets, D-Bus and the display plugins
 if [ "${1:-run}" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
   packages+=(qemu-system-x86 busybox-static)  # the kernel test's virtual machine
+  packages+=(dbus-daemon)  # the window tests' private bus
 fi
 
 missing=()

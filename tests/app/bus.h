@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+// A private D-Bus daemon for the tests, standing in for both the system and the session bus, and
+// a stand-in for logind on it.
+
+// Starts the daemon and points DBUS_SYSTEM_BUS_ADDRESS and DBUS_SESSION_BUS_ADDRESS at it; when
+// no daemon can be started, points them at nothing, so every bus is absent. Returns whether a
+// daemon runs.
+bool startBus();
+void stopBus();
+// The daemon's address; empty when none runs.
+QString busAddress();
+
+// logind's manager object: answers GetSessionByPID with one fixed session.
+class Logind : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+ public:
+  static inline const QString session = "/org/freedesktop/login1/session/_31";
+
+  int asked = 0;
+
+ public Q_SLOTS:
+  QDBusObjectPath GetSessionByPID(uint pid);
+};
+
+// A connection of its own to the private bus that owns the name org.freedesktop.login1 and sends
+// the signals of logind and of a screen saver.
+class Desktop {
+ public:
+  Desktop();
+  ~Desktop();
+
+  void sleep(bool starting);
+  void lock();
+  void activeChanged(bool active, const QString& interface = "org.freedesktop.login1.Session");
+  void screenSaver(bool active, const QString& interface = "org.freedesktop.ScreenSaver");
+
+  QDBusConnection connection;
+  Logind logind;
+};

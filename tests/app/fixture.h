@@ -1,0 +1,139 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "app/app.h"
+#include "backend/backend.h"
+#include "platform/sim/sim.h"
+
+// Runs the event loop until `done` holds, at most five seconds.
+inline bool until(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > 5000)
+      return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// One launched App per test over a fresh simulated world, with its settings in a folder of its
+// own.
+class Window : public testing::Test {
+ protected:
+  void SetUp() override {
+    sim::reset();
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillfen-app-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    config = pattern;
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  }
+
+  void TearDown() override {
+    close();
+    std::filesystem::remove_all(config);
+  }
+
+  void open() {
+    app = std::make_unique<App>(QStringList{"quillfen"});
+    app->launch();
+  }
+
+  // Ends the App and waits until the worker thread has let go of the backend, so the next test
+  // starts from a quiet world.
+  void close() {
+    if (!app)
+      return;
+    const std::weak_ptr<Backend> engine = app->backend;
+    app.reset();
+    for (int i = 0; i < 500 && !engine.expired(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(engine.expired()) << "the worker thread did not end";
+  }
+
+  std::filesystem::path settingsFile() const { return config / "Quillfen" / "settings.json"; }
+
+  static std::string read(const std::filesystem::path& path) {
+    std::ifstream input(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << input.rdbuf();
+    return bytes.str();
+  }
+  void write(const std::string& bytes) {
+    std::filesystem::create_directories(settingsFile().parent_path());
+    std::ofstream(settingsFile(), std::ios::binary) << bytes;
+  }
+
+  // Waits for the status line to read `text`.
+  void expectStatus(const QString& text) {
+    until([&] { return app->status->text() == text; });
+    EXPECT_EQ(app->status->text(), text);
+  }
+
+  // Clicks a push button with the mouse, as the user would; it must be enabled.
+  void click(const QString& title) {
+    QPushButton* button = app->buttons.at(title);
+    ASSERT_TRUE(button->isEnabled()) << title.toStdString();
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  void tick(QCheckBox* box) {
+    ASSERT_FALSE(box->isChecked());
+    QTest::mouseClick(box, Qt::LeftButton);
+    ASSERT_TRUE(box->isChecked());
+  }
+
+  // The enabled state of every control in each state of the window, as the user sees it.
+  enum class State { idle, isolated, active };
+  void expectControls(State state) {
+    const bool idle = state == State::idle;
+    const bool isolated = state == State::isolated;
+    const bool active = state == State::active;
+    const std::map<QString, bool> expected{
+        {"Permissions", true},
+        {"Inspect pedal", idle},
+        {"Start isolated test", idle},
+        {"Learn left", isolated},
+        {"Learn middle", isolated},
+        {"Learn right", isolated},
+        {"Save actions & guard", !active},
+        {"Activate actions", isolated},
+        {"Pause actions", active},
+        {"Stop capture", !idle},
+        {"Setup & recovery guide", true},
+    };
+    ASSERT_EQ(app->buttons.size(), expected.size());
+    for (const auto& [title, enabled] : expected)
+      EXPECT_EQ(app->buttons.at(title)->isEnabled(), enabled) << title.toStdString();
+    for (QComboBox* menu : app->menus)
+      EXPECT_EQ(menu->isEnabled(), !active);
+    EXPECT_EQ(app->scope->isEnabled(), !active);
+    EXPECT_TRUE(app->review->isEnabled());
+    EXPECT_TRUE(app->verified->isEnabled());
+    if (idle) {
+      EXPECT_FALSE(app->verified->isChecked());
+    }
+  }
+
+  std::filesystem::path config;
+  std::unique_ptr<App> app;
+};
