@@ -1,5 +1,6 @@
 // Feeds arbitrary text to the parsers of uevent files and HID device names, and checks that what
 // they return is taken from the text and survives being written back in the kernel's format.
+// The same text goes to the parser of capability bitmaps.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -45,6 +46,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::snprintf(written, sizeof written, "0003:05F3:00FF.%04llX",
                   static_cast<unsigned long long>(*instance));
     require(hidInstance(written) == instance);
+  }
+  if (const auto words = parseCapabilities(text)) {
+    require(!words->empty() && words->size() <= 64);
+    std::string written;
+    for (auto word = words->rbegin(); word != words->rend(); ++word) {
+      char hex[24];
+      std::snprintf(hex, sizeof hex, "%s%llx", written.empty() ? "" : " ",
+                    static_cast<unsigned long long>(*word));
+      written += hex;
+    }
+    require(parseCapabilities(written) == words);
   }
   return 0;
 }
