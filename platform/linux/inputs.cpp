@@ -112,11 +112,21 @@ void Inputs::add(udev_device* device) {
   const std::string phys = readText(syspath + "/phys");
   node.ours = std::string_view(phys).starts_with(ourPhysPrefix);
   const auto keys = parseCapabilities(readText(syspath + "/capabilities/key"));
-  if (keys) {
-    node.keyboard = isKeyboard(*keys);
-    node.pointer = isPointer(*keys);
+  const bool buttons = keys && isPointer(*keys);
+  node.keyboard = keys && isKeyboard(*keys);
+  if (std::strcmp(monitorSource(), "udev") == 0) {
+    const auto is = [device](const char* property) {
+      const char* value = udev_device_get_property_value(device, property);
+      return value && std::strcmp(value, "1") == 0;
+    };
+    const bool pointing = is("ID_INPUT_MOUSE") || is("ID_INPUT_TOUCHPAD");
+    node.pointer = buttons && pointing;
+    node.required = is("ID_INPUT_KEYBOARD") || pointing;
+  } else {
+    node.pointer = buttons;
+    node.required = node.keyboard || buttons;
   }
-  if (!node.ours && (node.keyboard || node.pointer))
+  if (!node.ours && (node.keyboard || buttons || node.required))
     node.state.reset(open(devnode, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   const bool pointer = node.pointer && !node.ours;
   nodes_.insert_or_assign(node.sysname, std::move(node));
@@ -170,7 +180,7 @@ bool Inputs::readable() {
   if (!udev_)
     return false;
   for (const auto& [name, node] : nodes_) {
-    if (node.ours || !(node.keyboard || node.pointer))
+    if (node.ours || !node.required)
       continue;
     if (!node.state || access(node.devnode.c_str(), R_OK) != 0)
       return false;

@@ -21,8 +21,12 @@ struct InputNode {
   std::string devnode;  // /dev/input/eventN
   bool ours = false;
   bool keyboard = false;  // has a key the program asks about (F12, a modifier, Space, ...)
-  bool pointer = false;   // has a mouse button
-  Fd state;               // opened for EVIOCGKEY; never read, so no event of it is lost
+  bool pointer = false;   // a pointing device with a mouse button: the click guard grabs it
+  // A keyboard or pointing device the user must grant read access to. Where udev runs, its
+  // classification decides (ID_INPUT_KEYBOARD, ID_INPUT_MOUSE, ID_INPUT_TOUCHPAD), the same the
+  // udev rule grants by; without udev, the capabilities do.
+  bool required = false;
+  Fd state;  // opened for EVIOCGKEY; never read, so no event of it is lost
 };
 
 // The input devices present, kept current by a udev monitor that is drained whenever the set is
@@ -40,7 +44,7 @@ class Inputs {
   bool down(std::uint16_t code);
   // The evdev keys among `codes` that are down on any keyboard or pointer, ours excluded.
   std::vector<bool> down(const std::vector<std::uint16_t>& codes);
-  // Whether every keyboard and pointer present is readable by this process.
+  // Whether every required keyboard and pointing device present is readable by this process.
   bool readable();
 
   // Told about every pointing device that arrives or leaves (not ours), after `refresh`.

@@ -172,26 +172,28 @@ void Pedal::pump() {
   }
 }
 
-Virtual::Virtual(Kind kind) {
+Virtual::Virtual(Kind kind, const std::string& name) {
   fd_ = open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0)
     return;
   ioctl(fd_, UI_SET_EVBIT, EV_KEY);
-  const char* phys;
+  std::string phys = name;
   if (kind == Kind::mouse) {
     ioctl(fd_, UI_SET_EVBIT, EV_REL);
     for (int code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA})
       ioctl(fd_, UI_SET_KEYBIT, code);
     for (int axis : {REL_X, REL_Y, REL_WHEEL})
       ioctl(fd_, UI_SET_RELBIT, axis);
-    phys = "test/mouse";
+    if (phys.empty())
+      phys = "test/mouse";
   } else {
     for (int code : {KEY_LEFTCTRL, KEY_LEFTALT, KEY_LEFTSHIFT, KEY_RIGHTSHIFT, KEY_LEFTMETA,
                      KEY_F12, KEY_ENTER, KEY_SPACE, KEY_A})
       ioctl(fd_, UI_SET_KEYBIT, code);
-    phys = "test/keyboard";
+    if (phys.empty())
+      phys = "test/keyboard";
   }
-  ioctl(fd_, UI_SET_PHYS, phys);
+  ioctl(fd_, UI_SET_PHYS, phys.c_str());
   uinput_setup setup{};
   setup.id.bustype = BUS_USB;
   setup.id.vendor = 0x1209;
@@ -227,6 +229,15 @@ std::string eventNodeByPhys(const std::string& phys, double seconds) {
     if (now() >= end)
       return {};
   }
+}
+
+std::vector<std::string> eventNodesByPhys(const std::string& phys) {
+  std::vector<std::string> nodes;
+  for (const std::string& input : list("/sys/class/input", "input"))
+    if (trim(readFile("/sys/class/input/" + input + "/phys")) == phys)
+      for (const std::string& event : list("/sys/class/input/" + input, "event"))
+        nodes.push_back("/dev/input/" + event);
+  return nodes;
 }
 
 int tryGrab(const std::string& node) {

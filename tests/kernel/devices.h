@@ -51,7 +51,8 @@ std::span<const std::uint8_t> wideDescriptor();
 class Virtual {
  public:
   enum class Kind { mouse, keyboard };
-  explicit Virtual(Kind kind);
+  // `phys` names the device; empty gives test/mouse or test/keyboard.
+  explicit Virtual(Kind kind, const std::string& phys = {});
   ~Virtual();
   Virtual(const Virtual&) = delete;
   Virtual& operator=(const Virtual&) = delete;
@@ -67,6 +68,8 @@ class Virtual {
 
 // The evdev node of the input device whose phys is `phys`, waiting up to `seconds`.
 std::string eventNodeByPhys(const std::string& phys, double seconds);
+// The evdev nodes of every input device whose phys is `phys`.
+std::vector<std::string> eventNodesByPhys(const std::string& phys);
 
 // Whether a fresh descriptor of `node` can grab it (the grab is released at once); the errno of
 // the refusal otherwise.

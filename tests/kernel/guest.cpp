@@ -2,8 +2,10 @@
 // with uhid pedals and uinput devices standing for the user's mouse and keyboard. Prints one PASS
 // or FAIL line per check and a summary, and reports the verdict to qemu's isa-debug-exit port.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/io.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -225,6 +227,44 @@ void move(Virtual& mouse) {
   mouse.sync();
 }
 
+// Run as the unprivileged user "nobody": inspection must ask for Input Monitoring. Exits 0 when it
+// does.
+int unprivileged() {
+  if (setgid(65534) != 0 || setuid(65534) != 0)
+    return 2;
+  Harness h;
+  return h.run([](Backend& b) { b.inspect(); },
+               "Grant Input Monitoring using Permissions, then inspect again.")
+             ? 0
+             : 1;
+}
+
+// Whether every descriptor of this process but standard input, output, error and `except` is
+// closed on exec; names the first that is not.
+std::string leakedDescriptor(int except) {
+  for (int fd = 3; fd < 1024; ++fd) {
+    if (fd == except)
+      continue;
+    const std::string info = "/proc/self/fdinfo/" + std::to_string(fd);
+    FILE* file = std::fopen(info.c_str(), "re");
+    if (!file)
+      continue;
+    char line[128];
+    unsigned long flags = 0;
+    while (std::fgets(line, sizeof line, file))
+      if (std::sscanf(line, "flags: %lo", &flags) == 1)
+        break;
+    std::fclose(file);
+    if ((flags & O_CLOEXEC) == 0) {
+      char target[256] = "";
+      const std::string link = "/proc/self/fd/" + std::to_string(fd);
+      [[maybe_unused]] const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+      return std::to_string(fd) + " " + target;
+    }
+  }
+  return {};
+}
+
 // The capturing process of the SIGKILL check: captures the pedal whose uhid descriptor it
 // inherited, activates the guard, says READY and waits to be killed.
 int captureChild(int uhid) {
@@ -242,7 +282,8 @@ int captureChild(int uhid) {
   if (!h.run([](Backend& b) { b.activate(true); }, activated))
     return 1;
   sleepFor(0.3);  // the guard grabs from the worker's loop
-  std::printf("READY\n");
+  const std::string leaked = leakedDescriptor(uhid);
+  std::printf("READY %s\n", leaked.empty() ? "all-cloexec" : ("leaks " + leaked).c_str());
   std::fflush(stdout);
   for (;;) {
     h.pump();
@@ -376,12 +417,34 @@ void scenario() {
         measured ? latencies[989] * 1000 : 0.0);
   posted.drain(0.1);
 
+  // A pointing device that arrives while the guard runs is guarded too; when it vanishes, the
+  // tap is disabled and capture stops.
+  std::string seen;
+  {
+    Virtual mouse2(Virtual::Kind::mouse, "test/mouse2");
+    bool cloned = false;
+    for (const double end = now() + 3; now() < end && !cloned; sleepFor(0.01)) {
+      h.pump();
+      cloned = eventNodesByPhys("quillfen/guard").size() == 2;
+    }
+    sleepFor(0.1);  // the grab follows the clone in the same pass of the worker's loop
+    const int grab2 = tryGrab(mouse2.eventNode);
+    check(cloned && grab2 == EBUSY, "guard-new-mouse", "clone made %d, second EVIOCGRAB: %s",
+          cloned, grab2 ? strerrorname_np(grab2) : "succeeded");
+  }
+  check(h.await("Mouse tap disabled; capture stopped. Inspect again.", 3, &seen),
+        "guard-mouse-vanished", "%s", seen.c_str());
+  check(tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0 &&
+            eventNodesByPhys("quillfen/guard").empty(),
+        "vanished-released", "pedal and mouse grabbable again, no clone left");
+
   // The recovery chord on the test keyboard.
+  check(capture(h, line, send), "capture-chord", "inspected, started, learned, activated");
   for (const std::uint16_t key :
        std::initializer_list<std::uint16_t>{KEY_LEFTCTRL, KEY_LEFTALT, KEY_LEFTSHIFT, KEY_F12})
     keyboard.emit(EV_KEY, key, 1);
   keyboard.sync();
-  std::string seen;
+  seen.clear();
   check(h.await("Recovery chord pressed.", 3, &seen), "recovery-chord", "%s", seen.c_str());
   for (const std::uint16_t key :
        std::initializer_list<std::uint16_t>{KEY_F12, KEY_LEFTSHIFT, KEY_LEFTALT, KEY_LEFTCTRL})
@@ -390,6 +453,82 @@ void scenario() {
   check(tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0, "chord-released",
         "pedal and mouse grabbable again");
 
+  // The Stop button.
+  check(capture(h, line, send) &&
+            h.run([](Backend& b) { b.stop("Capture stopped. Original input restored."); },
+                  "Capture stopped. Original input restored."),
+        "stop", "captured, then stopped");
+  check(tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0, "stop-released",
+        "pedal and mouse grabbable again");
+
+  // A mouse button held: capture does not start; the guard does not grab the mouse until the
+  // button is up, and the desktop sees the release.
+  mouse.emit(EV_KEY, BTN_RIGHT, 1);
+  mouse.sync();
+  check(h.run([](Backend& b) { b.inspect(); }, line) &&
+            h.run([](Backend& b) { b.start(true); },
+                  "Release all mouse buttons and pedals before capture."),
+        "start-button-held", "refused while the right button is down");
+  mouse.emit(EV_KEY, BTN_RIGHT, 0);
+  mouse.sync();
+  {
+    Reader desktop(mouse.eventNode);  // stands for the desktop: sees the mouse while not grabbed
+    check(h.run([](Backend& b) { b.start(true); }, started) && learnAll(h, send), "capture-button",
+          "started and learned");
+    mouse.emit(EV_KEY, BTN_LEFT, 1);
+    mouse.sync();
+    h.send([](Backend& b) { b.configure(guarded()); });
+    const bool active = h.run([](Backend& b) { b.activate(true); }, activated);
+    sleepFor(0.2);
+    h.pump();
+    desktop.drain(0.05);
+    move(mouse);
+    const Counts held = count(desktop.drain(0.1), BTN_LEFT);
+    mouse.emit(EV_KEY, BTN_LEFT, 0);
+    mouse.sync();
+    const Counts released = count(desktop.drain(0.1), BTN_LEFT);
+    for (const double end = now() + 0.5; now() < end; sleepFor(0.01))
+      h.pump();
+    Reader clone2(eventNodeByPhys("quillfen/guard", 1));
+    move(mouse);
+    const Counts after2 = count(desktop.drain(0.1), BTN_LEFT);
+    const Counts cloned2 = count(clone2.drain(0.1), BTN_LEFT);
+    check(active && held.moves == 1 && released.up == 1 && after2.moves == 0 && cloned2.moves == 1,
+          "guard-waits-for-release",
+          "held: desktop saw %d moves; release seen by desktop %d; then desktop %d moves, clone "
+          "%d moves",
+          held.moves, released.up, after2.moves, cloned2.moves);
+  }
+
+  // A key the user holds is never pressed for them: capture stops.
+  keyboard.emit(EV_KEY, KEY_SPACE, 1);
+  keyboard.sync();
+  send(1);
+  seen.clear();
+  check(h.await("Input or action validation failed. Capture stopped.", 3, &seen), "key-held", "%s",
+        seen.c_str());
+  send(0);
+  keyboard.emit(EV_KEY, KEY_SPACE, 0);
+  keyboard.sync();
+  const Counts none = count(posted.drain(0.1), KEY_SPACE);
+  check(none.down == 0 && tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0,
+        "key-held-released", "nothing posted (%d downs); pedal and mouse grabbable again",
+        none.down);
+
+  // Another reader holds the pedal's evdev node: the exclusive open is refused and undone.
+  {
+    const int holder = open(pedal->eventNode.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool held = holder >= 0 && ioctl(holder, EVIOCGRAB, 1) == 0;
+    check(held && h.run([](Backend& b) { b.inspect(); }, line) &&
+              h.run([](Backend& b) { b.start(true); },
+                    "Exclusive HID access refused. Quit other readers; check permissions. No "
+                    "capture started."),
+          "start-refused", "pedal grabbed by another reader");
+    if (holder >= 0)
+      close(holder);
+  }
+  check(tryGrab(pedal->eventNode) == 0, "refusal-released", "pedal grabbable again");
+
   // The pedal removed while captured.
   check(capture(h, line, send), "capture-again", "inspected, started, learned, activated");
   pedal->destroy();
@@ -397,10 +536,25 @@ void scenario() {
   check(h.await(changed, 3, &seen), "pedal-destroyed", "%s", seen.c_str());
   check(tryGrab(mouse.eventNode) == 0, "destroy-released", "mouse grabbable again");
 
+  // Without read access to the input devices, inspection asks for Input Monitoring.
+  {
+    const pid_t child = fork();
+    if (child == 0) {
+      execl("/proc/self/exe", "guest", "--unprivileged", nullptr);
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    check(WIFEXITED(status) && WEXITSTATUS(status) == 0, "input-monitoring",
+          "as an unprivileged user: \"Grant Input Monitoring using Permissions, then inspect "
+          "again.\" (exit %d)",
+          WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  }
+
   // A capturing process killed with SIGKILL leaves nothing grabbed.
   pedal = std::make_unique<Pedal>("VEC USB Footpedal", "test/pedal-k", BUS_USB, pedalDescriptor());
   int out[2];
-  if (pipe(out) != 0)
+  if (pipe2(out, O_CLOEXEC) != 0)
     return;
   const pid_t child = fork();
   if (child == 0) {
@@ -410,10 +564,10 @@ void scenario() {
     _exit(127);
   }
   close(out[1]);
-  char ready[64] = "";
+  char ready[256] = "";
   const double end = now() + 60;
   std::size_t got = 0;
-  while (now() < end && got < 6) {
+  while (now() < end && std::memchr(ready, '\n', got) == nullptr) {
     pedal->pump();
     const ssize_t n = read(out[0], ready + got, sizeof ready - 1 - got);
     if (n <= 0)
@@ -428,6 +582,9 @@ void scenario() {
   close(out[0]);
   check(childReady && heldByChild, "child-captured", "child ready %d, pedal and mouse held %d",
         childReady, heldByChild);
+  check(std::strncmp(ready, "READY all-cloexec", 17) == 0, "cloexec",
+        "descriptors of the capturing process: %.*s", static_cast<int>(std::strcspn(ready, "\n")),
+        ready);
   check(WIFSIGNALED(status) && tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0,
         "sigkill-released", "pedal and mouse grabbable after SIGKILL");
 }
@@ -438,6 +595,8 @@ int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
   if (argc == 3 && std::strcmp(argv[1], "--capture") == 0)
     return captureChild(std::atoi(argv[2]));
+  if (argc == 2 && std::strcmp(argv[1], "--unprivileged") == 0)
+    return unprivileged();
   const double start = now();
   scenario();
   std::printf("%s kernel test: %d failure(s), %.2f s\n", failures ? "FAIL" : "PASS", failures,

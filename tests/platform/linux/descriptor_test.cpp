@@ -55,8 +55,8 @@ TEST(Descriptor, ReportsAreNumberedWhenAnyReportIdAppears) {
   EXPECT_FALSE(unnumbered->numbered);
   // An ID given only to an output report numbers the device's reports, but the input report
   // declared before any ID has none of its own, so it carries no ID byte (as the kernel sizes it).
-  const auto numbered = linuxplatform::parseReports(
-      {{0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0x85, 0x02, 0x91, 0x02}});
+  const auto numbered =
+      linuxplatform::parseReports({{0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0x85, 0x02, 0x91, 0x02}});
   ASSERT_TRUE(numbered.has_value());
   EXPECT_TRUE(numbered->numbered);
   EXPECT_EQ(numbered->maxInputSize, 2u);
