@@ -529,6 +529,17 @@ void scenario() {
   }
   check(tryGrab(pedal->eventNode) == 0, "refusal-released", "pedal grabbable again");
 
+  // A report of another length than two bytes stops capture.
+  {
+    const std::uint8_t three[3] = {0, 0, 0};
+    seen.clear();
+    check(h.run([](Backend& b) { b.inspect(); }, line) &&
+              h.run([](Backend& b) { b.start(true); }, started) && pedal->send(three) &&
+              h.await("Unsupported report or input failure.", 3, &seen),
+          "report-length", "three-byte report %s", seen.c_str());
+    check(tryGrab(pedal->eventNode) == 0, "report-length-released", "pedal grabbable again");
+  }
+
   // The pedal removed while captured.
   check(capture(h, line, send), "capture-again", "inspected, started, learned, activated");
   pedal->destroy();
