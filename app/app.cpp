@@ -38,13 +38,13 @@ struct App::Inbox {
   App* target = nullptr;
   std::deque<std::function<void()>> items;
 
-  void post(std::function<void()> item, const std::shared_ptr<Inbox>& self) {
+  // The queued call carries nothing but a name, so every value crosses under `lock`.
+  void post(std::function<void()> item) {
     const std::lock_guard<std::mutex> hold(lock);
     if (target == nullptr)
       return;
     items.push_back(std::move(item));
-    QMetaObject::invokeMethod(
-        target, [self] { self->drain(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(target, "deliver", Qt::QueuedConnection);
   }
 
   void drain() {
@@ -103,9 +103,7 @@ void App::launch() {
   build();
 
   // 4. Statuses reach the status handler on the main thread.
-  backend->dispatch = [box = inbox](std::function<void()> item) {
-    box->post(std::move(item), box);
-  };
+  backend->dispatch = [box = inbox](std::function<void()> item) { box->post(std::move(item)); };
   backend->update = [this](const std::string& message, bool captured, bool active,
                            const std::vector<std::string>&) { show(message, captured, active); };
 
@@ -143,6 +141,10 @@ void App::launch() {
   // 11. The scripted startup check.
   if (arguments.contains("--ui-test"))
     QTimer::singleShot(500, this, &App::check);
+}
+
+void App::deliver() {
+  inbox->drain();
 }
 
 void App::terminate() {

@@ -67,6 +67,10 @@ class App : public QObject {
   Settings settings;
   std::map<QString, QPushButton*> buttons;
 
+ private Q_SLOTS:
+  // Shows the statuses that have arrived from the worker thread.
+  void deliver();
+
  private:
   void build();  // the window's rows (window.cpp)
   void check();  // the "--ui-test" startup check

@@ -37,6 +37,19 @@ inline bool until(const std::function<bool()>& done) {
   return true;
 }
 
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+
+inline const QString inspected =
+    "VEC USB Footpedal · 05f3:00ff · two-byte candidate protocol · registry %1. Physical "
+    "compatibility unverified.";
+inline const QString started =
+    "Isolated test started. Release pedals to establish neutral, then learn each pedal. Verify "
+    "originals and ordinary mouse in another app.";
+inline const QString idleText = "Inspect your pedal to begin. No input is captured.";
+
 // One launched App per test over a fresh simulated world, with its settings in a folder of its
 // own.
 class Window : public testing::Test {
@@ -100,6 +113,36 @@ class Window : public testing::Test {
     ASSERT_FALSE(box->isChecked());
     QTest::mouseClick(box, Qt::LeftButton);
     ASSERT_TRUE(box->isChecked());
+  }
+
+  // Plugs in a pedal, inspects it and starts the isolated test; returns its registry ID.
+  std::uint64_t capture() {
+    const std::uint64_t pedal = sim::plug();
+    click("Inspect pedal");
+    expectStatus(inspected.arg(pedal));
+    tick(app->review);
+    click("Start isolated test");
+    expectStatus(started);
+    return pedal;
+  }
+
+  // Teaches one pedal by a complete press and release of its bit, and waits until the backend
+  // reports it among `learned`.
+  void teach(std::uint64_t pedal, const QString& name, std::uint8_t bit, const QString& learned) {
+    click("Learn " + name);
+    expectStatus("Press and release only the " + name + " pedal.");
+    ASSERT_TRUE(sim::deliver(pedal, {bit, 0}));
+    ASSERT_TRUE(sim::deliver(pedal, {0, 0}));
+    expectStatus("Isolated / paused · learned: " + learned + " · held: 0");
+  }
+
+  // All three pedals learned, from a started isolated test.
+  void teachAll(std::uint64_t pedal) {
+    ASSERT_TRUE(sim::deliver(pedal, {0, 0}));
+    expectStatus("Isolated / paused · learned:  · held: 0");
+    teach(pedal, "left", 1, "left");
+    teach(pedal, "middle", 2, "left, middle");
+    teach(pedal, "right", 4, "left, middle, right");
   }
 
   // The enabled state of every control in each state of the window, as the user sees it.

@@ -79,21 +79,8 @@ TEST_F(Saving, SaveRewritesTheWholeRecord) {
 TEST_F(Saving, SaveReachesTheBackend) {
   // The saved record is handed to the backend: activating afterwards uses its guard scope.
   open();
-  const std::uint64_t pedal = sim::plug();
-  click("Inspect pedal");
-  tick(app->review);
-  click("Start isolated test");
-  expectStatus(
-      "Isolated test started. Release pedals to establish neutral, then learn each pedal. Verify "
-      "originals and ordinary mouse in another app.");
-  ASSERT_TRUE(sim::deliver(pedal, {0, 0}));
-  for (const auto& [name, bit] : {std::pair{"left", 1}, {"middle", 2}, {"right", 4}}) {
-    click(QString("Learn ") + name);
-    expectStatus(QString("Press and release only the ") + name + " pedal.");
-    ASSERT_TRUE(sim::deliver(pedal, {std::uint8_t(bit), 0}));
-    ASSERT_TRUE(sim::deliver(pedal, {0, 0}));
-  }
-  expectStatus("Isolated / paused · learned: left, middle, right · held: 0");
+  const std::uint64_t pedal = capture();
+  teachAll(pedal);
   app->scope->setCurrentIndex(2);
   app->menus[2]->setCurrentIndex(4);
   click("Save actions & guard");

@@ -10,37 +10,7 @@
 
 namespace {
 
-const QString inspected =
-    "VEC USB Footpedal · 05f3:00ff · two-byte candidate protocol · registry %1. Physical "
-    "compatibility unverified.";
-const QString started =
-    "Isolated test started. Release pedals to establish neutral, then learn each pedal. Verify "
-    "originals and ordinary mouse in another app.";
-const QString idleText = "Inspect your pedal to begin. No input is captured.";
-
-class Session : public Window {
- protected:
-  // Inspects and starts the isolated test; returns the pedal's registry ID.
-  std::uint64_t capture() {
-    const std::uint64_t pedal = sim::plug();
-    click("Inspect pedal");
-    expectStatus(inspected.arg(pedal));
-    tick(app->review);
-    click("Start isolated test");
-    expectStatus(started);
-    return pedal;
-  }
-
-  // Teaches one pedal by a complete press and release of its bit.
-  void teach(std::uint64_t pedal, const QString& name, std::uint8_t bit, const QString& learned) {
-    click("Learn " + name);
-    expectStatus("Press and release only the " + name + " pedal.");
-    ASSERT_TRUE(sim::deliver(pedal, {bit, 0}));
-    ASSERT_TRUE(sim::deliver(pedal, {0, 0}));
-    expectStatus("Isolated / paused · learned: " + learned + " · held: 0");
-    expectControls(State::isolated);
-  }
-};
+using Session = Window;
 
 TEST_F(Session, WholeSessionOfUse) {
   open();
@@ -55,8 +25,11 @@ TEST_F(Session, WholeSessionOfUse) {
   ASSERT_TRUE(sim::deliver(pedal, {0, 0}));
   expectStatus("Isolated / paused · learned:  · held: 0");
   teach(pedal, "left", 1, "left");
+  expectControls(State::isolated);
   teach(pedal, "middle", 2, "left, middle");
+  expectControls(State::isolated);
   teach(pedal, "right", 4, "left, middle, right");
+  expectControls(State::isolated);
   EXPECT_EQ(sim::postedCount(), 0u) << "nothing is posted during the isolated test";
 
   // Space on the left pedal, F13 in the middle, scrolling down on the right; guard on every
@@ -129,11 +102,7 @@ TEST_F(Session, StartNeedsTheReviewBoxAndAlwaysClearsVerification) {
 
 TEST_F(Session, ActivationNeedsTheVerificationBox) {
   open();
-  const std::uint64_t pedal = capture();
-  ASSERT_TRUE(sim::deliver(pedal, {0, 0}));
-  teach(pedal, "left", 1, "left");
-  teach(pedal, "middle", 2, "left, middle");
-  teach(pedal, "right", 4, "left, middle, right");
+  teachAll(capture());
   click("Activate actions");
   expectStatus(
       "Learn/release all three pedals, verify outputs and mouse, and grant Accessibility before "
