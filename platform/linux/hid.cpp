@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "platform/linux/inputs.h"
 #include "platform/linux/objects.h"
@@ -57,6 +58,33 @@ Device makeDevice(ManagerObject& manager, udev_device* hidraw) {
   return device;
 }
 
+// Rebuilds the device set from sysfs, keeping the objects of devices still present.
+void scan(ManagerObject& manager) {
+  std::map<std::string, Device> before = std::exchange(manager.devices, {});
+  udev_enumerate* enumerate = udev_enumerate_new(manager.context);
+  udev_enumerate_add_match_subsystem(enumerate, "hidraw");
+  udev_enumerate_scan_devices(enumerate);
+  udev_list_entry* entry;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+    const std::string syspath = udev_list_entry_get_name(entry);
+    const auto kept = before.find(syspath);
+    if (kept != before.end()) {
+      manager.devices.emplace(syspath, kept->second);
+      before.erase(kept);
+      continue;
+    }
+    udev_device* hidraw = udev_device_new_from_syspath(manager.context, syspath.c_str());
+    if (!hidraw)
+      continue;
+    if (Device device = makeDevice(manager, hidraw))
+      manager.devices.emplace(syspath, std::move(device));
+    udev_device_unref(hidraw);
+  }
+  udev_enumerate_unref(enumerate);
+  for (auto& [syspath, device] : before)
+    device->present = false;
+}
+
 void forget(ManagerObject& manager, const std::string& syspath) {
   const auto found = manager.devices.find(syspath);
   if (found == manager.devices.end())
@@ -69,6 +97,7 @@ void forget(ManagerObject& manager, const std::string& syspath) {
 void drain(ManagerObject& manager) {
   if (!manager.monitor)
     return;
+  errno = 0;
   while (udev_device* device = udev_monitor_receive_device(manager.monitor)) {
     const char* action = udev_device_get_action(device);
     const std::string syspath = udev_device_get_syspath(device);
@@ -80,6 +109,9 @@ void drain(ManagerObject& manager) {
     }
     udev_device_unref(device);
   }
+  // The socket overflowed while nobody read it: what it dropped is learnt by a new scan.
+  if (errno == ENOBUFS)
+    scan(manager);
 }
 
 void monitorReady(void* context, std::uint32_t) {
@@ -217,20 +249,7 @@ void managerSetDeviceMatching(const Manager& manager, std::int64_t vendorID,
       }
     }
   }
-  udev_enumerate* enumerate = udev_enumerate_new(manager->context);
-  udev_enumerate_add_match_subsystem(enumerate, "hidraw");
-  udev_enumerate_scan_devices(enumerate);
-  udev_list_entry* entry;
-  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
-    const char* syspath = udev_list_entry_get_name(entry);
-    udev_device* hidraw = udev_device_new_from_syspath(manager->context, syspath);
-    if (!hidraw)
-      continue;
-    if (Device device = makeDevice(*manager, hidraw))
-      manager->devices.insert_or_assign(syspath, std::move(device));
-    udev_device_unref(hidraw);
-  }
-  udev_enumerate_unref(enumerate);
+  scan(*manager);
 }
 
 void managerScheduleWithRunLoop(const Manager& manager, const RunLoop& runLoop) {
@@ -292,6 +311,7 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
   // Seizing grabs every evdev node of the device. A refusal closes what was opened so far, which
   // also ends the grabs already taken.
   std::vector<Fd> grabs;
+  std::vector<std::string> grabbed;
   if (options & seizeDevice) {
     for (const std::string& node : eventNodes(*device)) {
       Fd fd(open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -299,15 +319,17 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
         return refusal(errno);
       if (ioctl(fd.get(), EVIOCGRAB, 1) != 0) {
         const int error = errno;
-        for (Fd& grabbed : grabs)
-          ioctl(grabbed.get(), EVIOCGRAB, 0);
+        for (Fd& taken : grabs)
+          ioctl(taken.get(), EVIOCGRAB, 0);
         return refusal(error);
       }
       grabs.push_back(std::move(fd));
+      grabbed.push_back(node);
     }
   }
   device->hidraw = std::move(hidraw);
   device->grabs = std::move(grabs);
+  device->grabbed = std::move(grabbed);
   rewatch(*device);
   return success;
 }
@@ -316,9 +338,10 @@ Return deviceClose(const Device& device, std::uint32_t) {
   if (!device || !device->hidraw)
     return noDevice;
   unwatch(*device);
-  for (Fd& grabbed : device->grabs)
-    ioctl(grabbed.get(), EVIOCGRAB, 0);
+  for (Fd& taken : device->grabs)
+    ioctl(taken.get(), EVIOCGRAB, 0);
   device->grabs.clear();
+  device->grabbed.clear();
   device->hidraw.reset();
   return success;
 }
@@ -348,6 +371,19 @@ void deviceUnscheduleFromRunLoop(const Device& device, const RunLoop&) {
   unwatch(*device);
   device->loop = nullptr;
 }
+
+}  // namespace platform
+
+bool linuxplatform::seized(const std::string& devnode) {
+  for (platform::ManagerObject* manager : platform::managers())
+    for (const auto& [syspath, device] : manager->devices)
+      for (const std::string& node : device->grabbed)
+        if (node == devnode)
+          return true;
+  return false;
+}
+
+namespace platform {
 
 bool preflightListenEventAccess() {
   for (ManagerObject* manager : managers()) {

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "platform/linux/keys.h"
 #include "platform/linux/sysfs.h"
@@ -82,6 +84,12 @@ Inputs::Inputs() : udev_(udev_new()) {
       fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
   }
+  scan();
+}
+
+void Inputs::scan() {
+  // Devices that left while events were lost are told to the listener as departures.
+  std::map<std::string, InputNode> before = std::exchange(nodes_, {});
   udev_enumerate* enumerate = udev_enumerate_new(udev_);
   udev_enumerate_add_match_subsystem(enumerate, "input");
   udev_enumerate_add_match_sysname(enumerate, "event*");
@@ -95,6 +103,9 @@ Inputs::Inputs() : udev_(udev_new()) {
     }
   }
   udev_enumerate_unref(enumerate);
+  for (const auto& [sysname, node] : before)
+    if (!nodes_.count(sysname) && node.pointer && !node.ours && listener_)
+      listener_(listenerContext_, sysname, false);
 }
 
 void Inputs::add(udev_device* device) {
@@ -137,10 +148,13 @@ void Inputs::add(udev_device* device) {
 void Inputs::refresh() {
   if (!monitor_)
     return;
+  errno = 0;
   while (udev_device* device = udev_monitor_receive_device(monitor_)) {
     const char* action = udev_device_get_action(device);
     const char* sysname = udev_device_get_sysname(device);
-    if (action && sysname && std::strcmp(action, "add") == 0) {
+    // A change (udevadm trigger, a new rule) may change the device's class and our access.
+    if (action && sysname &&
+        (std::strcmp(action, "add") == 0 || std::strcmp(action, "change") == 0)) {
       add(device);
     } else if (action && sysname && std::strcmp(action, "remove") == 0) {
       const auto found = nodes_.find(sysname);
@@ -153,6 +167,9 @@ void Inputs::refresh() {
     }
     udev_device_unref(device);
   }
+  // The socket overflowed while nobody read it: what it dropped is learnt by a new scan.
+  if (errno == ENOBUFS)
+    scan();
 }
 
 bool Inputs::down(std::uint16_t code) {
@@ -179,10 +196,15 @@ bool Inputs::readable() {
   refresh();
   if (!udev_)
     return false;
-  for (const auto& [name, node] : nodes_) {
+  for (auto& [name, node] : nodes_) {
     if (node.ours || !node.required)
       continue;
-    if (!node.state || access(node.devnode.c_str(), R_OK) != 0)
+    if (access(node.devnode.c_str(), R_OK) != 0)
+      return false;
+    // Access granted since the device arrived (the user logged in, the rule was installed).
+    if (!node.state)
+      node.state.reset(open(node.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!node.state)
       return false;
   }
   return true;

@@ -58,6 +58,7 @@ class Inputs {
 
  private:
   Inputs();
+  void scan();
   void add(udev_device* device);
 
   udev* udev_ = nullptr;

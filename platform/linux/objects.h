@@ -36,6 +36,7 @@ struct DeviceObject : std::enable_shared_from_this<DeviceObject> {
 
   linuxplatform::Fd hidraw;
   std::vector<linuxplatform::Fd> grabs;  // the evdev nodes of the same HID device, grabbed
+  std::vector<std::string> grabbed;      // their paths
 
   InputReportCallback callback = nullptr;
   void* callbackContext = nullptr;
@@ -71,3 +72,10 @@ struct EventObject {
 };
 
 }  // namespace platform
+
+namespace linuxplatform {
+
+// Whether an evdev node is grabbed by a seized HID device of ours: the mouse guard leaves it be.
+bool seized(const std::string& devnode);
+
+}  // namespace linuxplatform

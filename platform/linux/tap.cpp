@@ -177,7 +177,10 @@ void guardReady(void* context, std::uint32_t events) {
   const std::size_t count = static_cast<std::size_t>(n) / sizeof(input_event);
   for (std::size_t i = 0; i < count; ++i) {
     const input_event& event = in[i];
-    if (microseconds(event) <= guard.grabbedAt)
+    // Events the desktop saw before the grab, and the kernel's notice of events dropped for a
+    // full buffer, which means nothing to the clone, are not forwarded.
+    if (microseconds(event) <= guard.grabbedAt ||
+        (event.type == EV_SYN && event.code == SYN_DROPPED))
       continue;
     const auto button = event.type == EV_KEY ? linuxplatform::buttonNumber(event.code)
                                              : std::optional<std::uint32_t>();
@@ -208,7 +211,8 @@ bool guard(TapObject& tap, const std::string& sysname) {
     return true;
   const auto& nodes = linuxplatform::Inputs::instance().nodes();
   const auto node = nodes.find(sysname);
-  if (node == nodes.end() || node->second.ours || !node->second.pointer)
+  if (node == nodes.end() || node->second.ours || !node->second.pointer ||
+      linuxplatform::seized(node->second.devnode))
     return true;
   auto made = std::make_unique<Guarded>();
   made->tap = &tap;
@@ -309,7 +313,8 @@ Tap tapCreate(int, int, int, std::uint64_t mask, TapCallback callback, void* use
   auto& inputs = linuxplatform::Inputs::instance();
   inputs.refresh();
   for (const auto& [sysname, node] : inputs.nodes())
-    if (node.pointer && !node.ours && access(node.devnode.c_str(), R_OK) != 0)
+    if (node.pointer && !node.ours && !linuxplatform::seized(node.devnode) &&
+        access(node.devnode.c_str(), R_OK) != 0)
       return nullptr;
   auto tap = std::make_shared<TapObject>();
   tap->callback = callback;
