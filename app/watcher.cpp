@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -16,6 +17,8 @@ const QString managerPath = "/org/freedesktop/login1";
 const QString managerInterface = "org.freedesktop.login1.Manager";
 const QString sessionInterface = "org.freedesktop.login1.Session";
 const QString propertiesInterface = "org.freedesktop.DBus.Properties";
+const QString userPath = "/org/freedesktop/login1/user/self";
+const QString userInterface = "org.freedesktop.login1.User";
 
 // Screen savers announce themselves under these names; any sender and object path is accepted.
 const QString saverInterfaces[] = {"org.freedesktop.ScreenSaver", "org.gnome.ScreenSaver",
@@ -39,6 +42,8 @@ Watcher::Watcher(QDBusConnection systemBus, QDBusConnection sessionBus,
               const QDBusPendingReply<QDBusObjectPath> reply = *call;
               if (reply.isValid())
                 follow(reply.value().path());
+              else
+                display();
               call->deleteLater();
             });
   }
@@ -46,6 +51,32 @@ Watcher::Watcher(QDBusConnection systemBus, QDBusConnection sessionBus,
     for (const QString& interface : saverInterfaces)
       session.connect(QString(), QString(), interface, "ActiveChanged", this, SLOT(saver(bool)));
   }
+}
+
+void Watcher::display() {
+  // A program started by the desktop may run outside any login session (in a scope of the user's
+  // service manager); then the user's graphical session is the one to watch.
+  QDBusMessage ask = QDBusMessage::createMethodCall(login, userPath, propertiesInterface, "Get");
+  ask << userInterface << QString("Display");
+  auto* pending = new QDBusPendingCallWatcher(system.asyncCall(ask, 5000), this);
+  connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+    const QDBusPendingReply<QDBusVariant> reply = *call;
+    call->deleteLater();
+    if (!reply.isValid())
+      return;
+    // The property is a structure of the session's name and its object path.
+    const QVariant value = reply.value().variant();
+    if (!value.canConvert<QDBusArgument>())
+      return;
+    const QDBusArgument structure = value.value<QDBusArgument>();
+    QString name;
+    QDBusObjectPath path;
+    structure.beginStructure();
+    structure >> name >> path;
+    structure.endStructure();
+    if (!name.isEmpty() && path.path() != "/")
+      follow(path.path());
+  });
 }
 
 void Watcher::follow(const QString& path) {

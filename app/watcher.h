@@ -26,6 +26,7 @@ class Watcher : public QObject {
   void saver(bool active);
 
  private:
+  void display();
   void follow(const QString& path);
 
   QDBusConnection system;

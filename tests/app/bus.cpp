@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <sstream>
 #include <string>
@@ -46,15 +47,36 @@ QString busAddress() {
 
 QDBusObjectPath Logind::GetSessionByPID(uint) {
   ++asked;
+  if (outside)
+    sendErrorReply("org.freedesktop.login1.NoSessionForPID", "PID does not belong to any session");
   return QDBusObjectPath(session);
+}
+
+bool User::handleMessage(const QDBusMessage& message, const QDBusConnection& connection) {
+  if (message.member() != "Get" || message.arguments().value(1).toString() != "Display")
+    return false;
+  ++asked;
+  QDBusArgument display;
+  display.beginStructure();
+  display << QString("_31") << QDBusObjectPath(Logind::session);
+  display.endStructure();
+  connection.send(
+      message.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(display)))));
+  return true;
+}
+
+QString User::introspect(const QString&) const {
+  return {};
 }
 
 Desktop::Desktop() : connection(QDBusConnection::connectToBus(address, "desktop")) {
   connection.registerService("org.freedesktop.login1");
   connection.registerObject("/org/freedesktop/login1", &logind, QDBusConnection::ExportAllSlots);
+  connection.registerVirtualObject("/org/freedesktop/login1/user/self", &user);
 }
 
 Desktop::~Desktop() {
+  connection.unregisterObject("/org/freedesktop/login1/user/self");
   connection.unregisterObject("/org/freedesktop/login1");
   connection.unregisterService("org.freedesktop.login1");
   QDBusConnection::disconnectFromBus("desktop");

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusObjectPath>
+#include <QDBusVirtualObject>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -17,8 +19,9 @@ void stopBus();
 // The daemon's address; empty when none runs.
 QString busAddress();
 
-// logind's manager object: answers GetSessionByPID with one fixed session.
-class Logind : public QObject {
+// logind's manager object: answers GetSessionByPID with one fixed session, or, when `outside`
+// is set, with the error logind gives a process outside every session.
+class Logind : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 
@@ -26,9 +29,21 @@ class Logind : public QObject {
   static inline const QString session = "/org/freedesktop/login1/session/_31";
 
   int asked = 0;
+  bool outside = false;
 
  public Q_SLOTS:
   QDBusObjectPath GetSessionByPID(uint pid);
+};
+
+// logind's object of the calling user: answers the Display property with the same session.
+class User : public QDBusVirtualObject {
+  Q_OBJECT
+
+ public:
+  int asked = 0;
+
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+  QString introspect(const QString& path) const override;
 };
 
 // A connection of its own to the private bus that owns the name org.freedesktop.login1 and sends
@@ -45,4 +60,5 @@ class Desktop {
 
   QDBusConnection connection;
   Logind logind;
+  User user;
 };

@@ -23,6 +23,9 @@ class Observing : public testing::Test {
                                           QDBusConnection::connectToBus(busAddress(), "session"),
                                           [this] { ++changes; });
     EXPECT_TRUE(until([this] { return desktop->logind.asked == 1; }));
+    if (desktop->logind.outside) {
+      EXPECT_TRUE(until([this] { return desktop->user.asked == 1; }));
+    }
     QTest::qWait(50);  // the answer's way back
     return made;
   }
@@ -54,6 +57,13 @@ TEST_F(Observing, SleepLockInactiveSessionAndScreenSaver) {
       [&] { desktop->activeChanged(false); });
   expectOne([&] { desktop->screenSaver(false); }, [&] { desktop->screenSaver(true); });
   expectOne([] {}, [&] { desktop->screenSaver(true, "org.gnome.ScreenSaver"); });
+}
+
+TEST_F(Observing, OutsideASessionTheUsersDisplaySessionIsWatched) {
+  desktop->logind.outside = true;
+  const auto watcher = watch();
+  expectOne([] {}, [&] { desktop->lock(); });
+  expectOne([&] { desktop->activeChanged(true); }, [&] { desktop->activeChanged(false); });
 }
 
 TEST(Watcher, AbsentBusesMeanNoObserver) {
