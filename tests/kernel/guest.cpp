@@ -69,18 +69,23 @@ const std::string changed = "Device or input permission changed. Inspect again."
 // The Backend with its statuses delivered to this thread, which also sends the heartbeat.
 class Harness {
  public:
-  Harness() : backend(std::make_shared<Backend>()) {
-    backend->dispatch = [this](std::function<void()> closure) {
-      std::lock_guard hold(lock);
-      queue.push_back(std::move(closure));
+  Harness() : backend(std::make_shared<Backend>()), mailbox(std::make_shared<Mailbox>()) {
+    // The worker may publish until it ends, so the mailbox is shared with it, not borrowed.
+    backend->dispatch = [mailbox = mailbox](std::function<void()> closure) {
+      std::lock_guard hold(mailbox->lock);
+      mailbox->queue.push_back(std::move(closure));
     };
     backend->update = [this](const std::string& message, bool, bool,
                              const std::vector<std::string>&) { statuses.push_back(message); };
     backend->launch();
   }
   ~Harness() {
+    // The worker holds the backend until it ends, and so does each status not yet delivered:
+    // deliver them until this is the last hold, so the backend (and its thread) ends here.
     backend->close();
-    sleepFor(0.2);
+    for (const double end = now() + 5; now() < end && backend.use_count() > 1; sleepFor(0.005))
+      pump();
+    pump();
   }
 
   void send(std::function<void(Backend&)> command) {
@@ -92,8 +97,8 @@ class Harness {
   void pump() {
     std::deque<std::function<void()>> taken;
     {
-      std::lock_guard hold(lock);
-      taken.swap(queue);
+      std::lock_guard hold(mailbox->lock);
+      taken.swap(mailbox->queue);
     }
     for (auto& closure : taken)
       closure();
@@ -137,8 +142,11 @@ class Harness {
   std::vector<std::string> statuses;
 
  private:
-  std::mutex lock;
-  std::deque<std::function<void()>> queue;
+  struct Mailbox {
+    std::mutex lock;
+    std::deque<std::function<void()>> queue;
+  };
+  std::shared_ptr<Mailbox> mailbox;
 };
 
 std::string deviceLine(const std::string& name, std::uint64_t instance) {
