@@ -43,6 +43,15 @@ void paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
   widget->setPalette(palette);
 }
 
+// Colours a control while it is enabled; disabled, it keeps the style's dimmed look, so a button
+// that cannot be used never looks like one that can.
+void tint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Active, role, colour);
+  palette.setColor(QPalette::Inactive, role, colour);
+  widget->setPalette(palette);
+}
+
 // The settings path as the user knows it: the home folder written as "~".
 QString shortPath(const std::filesystem::path& file) {
   const QString path = QString::fromStdString(file.string());
@@ -140,10 +149,10 @@ void App::build() {
   };
   auto push = [this, column](const QString& title, void (App::*action)()) {
     QPushButton* made = button(title, action);
-    paint(made, QPalette::ButtonText, accentColour);
+    tint(made, QPalette::ButtonText, accentColour);
     if (std::find(prominent.begin(), prominent.end(), title) != prominent.end()) {
-      paint(made, QPalette::Button, accentColour);
-      paint(made, QPalette::ButtonText, Qt::white);
+      tint(made, QPalette::Button, accentColour);
+      tint(made, QPalette::ButtonText, Qt::white);
     }
     column->append(made);
   };
@@ -217,7 +226,8 @@ void App::build() {
 }
 
 QPushButton* App::button(const QString& title, void (App::*action)()) {
-  auto* made = new QPushButton(title);
+  // "&" in a button's text marks a keyboard mnemonic; doubled, it shows as itself.
+  auto* made = new QPushButton(QString(title).replace('&', "&&"));
   connect(made, &QPushButton::clicked, this, [this, action] { (this->*action)(); });
   buttons[title] = made;
   return made;

@@ -1,6 +1,7 @@
 // The window's rows, looks and sizing.
 
 #include <QDir>
+#include <QKeySequence>
 #include <QLayout>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -123,7 +124,9 @@ TEST_F(Layout, RowsInOrderWithTheirTextsAndSizes) {
     } else if (const auto* push = std::get_if<Push>(&expected[i])) {
       auto* button = qobject_cast<QPushButton*>(row);
       ASSERT_NE(button, nullptr);
-      EXPECT_EQ(button->text(), push->title);
+      // Shown exactly as titled: no "&" taken for a keyboard mnemonic.
+      EXPECT_EQ(QString(button->text()).replace("&&", "&"), push->title);
+      EXPECT_TRUE(QKeySequence::mnemonic(button->text()).isEmpty());
       EXPECT_EQ(app->buttons.at(push->title), button);
     } else if (const auto* menu = std::get_if<Menu>(&expected[i])) {
       auto* combo = qobject_cast<QComboBox*>(row);
@@ -185,24 +188,35 @@ TEST_F(Layout, WindowTitleSizeAndMenus) {
 TEST_F(Layout, ButtonLooks) {
   open();
   const QColor white(Qt::white);
+  auto colour = [](QPushButton* button, QPalette::ColorGroup group, QPalette::ColorRole role) {
+    return button->palette().color(group, role);
+  };
   for (const char* title : {"Start isolated test", "Activate actions"}) {
     QPushButton* button = app->buttons.at(title);
-    EXPECT_EQ(button->palette().color(QPalette::Button), accent) << title;
-    EXPECT_EQ(button->palette().color(QPalette::ButtonText), white) << title;
+    EXPECT_EQ(colour(button, QPalette::Active, QPalette::Button), accent) << title;
+    EXPECT_EQ(colour(button, QPalette::Active, QPalette::ButtonText), white) << title;
+    EXPECT_EQ(colour(button, QPalette::Inactive, QPalette::Button), accent) << title;
   }
   for (const char* title : {"Permissions", "Inspect pedal", "Save actions & guard", "Pause actions",
                             "Stop capture", "Setup & recovery guide"}) {
     QPushButton* button = app->buttons.at(title);
-    EXPECT_EQ(button->palette().color(QPalette::ButtonText), accent) << title;
-    EXPECT_NE(button->palette().color(QPalette::Button), accent) << title;
+    EXPECT_EQ(colour(button, QPalette::Active, QPalette::ButtonText), accent) << title;
+    EXPECT_EQ(colour(button, QPalette::Inactive, QPalette::ButtonText), accent) << title;
+    EXPECT_NE(colour(button, QPalette::Active, QPalette::Button), accent) << title;
+  }
+  // Disabled, every button keeps the style's dimmed look.
+  for (const auto& [title, button] : app->buttons) {
+    EXPECT_NE(colour(button, QPalette::Disabled, QPalette::ButtonText), accent)
+        << title.toStdString();
+    EXPECT_NE(colour(button, QPalette::Disabled, QPalette::Button), accent) << title.toStdString();
   }
   for (const char* title : {"Learn left", "Learn middle", "Learn right"}) {
     QPushButton* button = app->buttons.at(title);
     EXPECT_FALSE(button->testAttribute(Qt::WA_SetPalette)) << title << " keeps the default look";
-    EXPECT_EQ(button->property("tag").toInt(), title == std::string("Learn left")     ? 0
-                                               : title == std::string("Learn middle") ? 1
-                                                                                      : 2);
   }
+  EXPECT_EQ(app->buttons.at("Learn left")->property("tag").toInt(), 0);
+  EXPECT_EQ(app->buttons.at("Learn middle")->property("tag").toInt(), 1);
+  EXPECT_EQ(app->buttons.at("Learn right")->property("tag").toInt(), 2);
   EXPECT_EQ(QApplication::style()->name().toLower(), "fusion");
 }
 
