@@ -448,6 +448,32 @@ void scenario() {
 
   // The recovery chord on the test keyboard.
   check(capture(h, line, send), "capture-chord", "inspected, started, learned, activated");
+
+  // Other mappings, taken after a pause: Return, a scroll down and F13.
+  {
+    Settings other;
+    other.mappings = {{"left", "enter"}, {"middle", "scrollDown"}, {"right", "f13"}};
+    other.guardScope = "off";
+    const bool paused =
+        h.run([](Backend& b) { b.pause(); },
+              "Actions paused; original pedal reports remain seized. Stop restores input.");
+    h.send([other](Backend& b) { b.configure(other); });
+    const bool again = h.run([](Backend& b) { b.activate(true); },
+                             "Actions active in the focused app. Guard: off. Keep Quillfen open.");
+    posted.drain(0.05);
+    for (const std::uint8_t bit : std::initializer_list<std::uint8_t>{1, 2, 4}) {
+      send(bit);
+      send(0);
+    }
+    const auto events = posted.drain(0.3);
+    const Counts enter = count(events, KEY_ENTER);
+    const Counts f13 = count(events, KEY_F13);
+    check(paused && again && enter.down == 1 && enter.up == 1 && enter.wheel == -1 &&
+              enter.hiRes == -120 && f13.down == 1 && f13.up == 1,
+          "post-other-mappings",
+          "KEY_ENTER down %d up %d, REL_WHEEL %d REL_WHEEL_HI_RES %d, KEY_F13 down %d up %d",
+          enter.down, enter.up, enter.wheel, enter.hiRes, f13.down, f13.up);
+  }
   for (const std::uint16_t key :
        std::initializer_list<std::uint16_t>{KEY_LEFTCTRL, KEY_LEFTALT, KEY_LEFTSHIFT, KEY_F12})
     keyboard.emit(EV_KEY, key, 1);
