@@ -173,7 +173,7 @@ class Scenario : public ::testing::Test {
     return id;
   }
 
-  // Reports of the pedal: one press and release of `bits`, waiting for each status.
+  // Hands one report of the pedal to the worker.
   void deliver(std::uint64_t id, std::vector<std::uint8_t> bytes) {
     ASSERT_TRUE(sim::deliver(id, std::move(bytes)));
   }
