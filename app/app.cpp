@@ -69,6 +69,8 @@ App::App(QStringList commandLine)
       arguments(std::move(commandLine)),
       inbox(std::make_shared<Inbox>()) {
   status->setWordWrap(true);
+  // Statuses carry names from the device; they are shown as written, never as markup.
+  status->setTextFormat(Qt::PlainText);
   inbox->target = this;
 }
 

@@ -141,6 +141,7 @@ void App::build() {
   auto text = [column](const QString& line, int size) {
     auto* label = new QLabel(line);
     label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
     QFont font = label->font();
     font.setPixelSize(size);
     label->setFont(font);

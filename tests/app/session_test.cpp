@@ -110,6 +110,18 @@ TEST_F(Session, ActivationNeedsTheVerificationBox) {
   expectControls(State::isolated);
 }
 
+TEST_F(Session, StatusTextIsShownAsWritten) {
+  // A pedal's product name reaches the status line; markup in it stays text.
+  open();
+  const std::uint64_t pedal = sim::plug({.name = std::string("<b>Pedal</b> <img src=x>")});
+  click("Inspect pedal");
+  expectStatus(
+      QString("<b>Pedal</b> <img src=x> · 05f3:00ff · two-byte candidate protocol · registry %1. "
+              "Physical compatibility unverified.")
+          .arg(pedal));
+  EXPECT_EQ(app->status->textFormat(), Qt::PlainText);
+}
+
 TEST_F(Session, StatusFlagsAloneDecideTheControls) {
   open();
   tick(app->verified);
