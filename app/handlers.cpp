@@ -51,12 +51,12 @@ void App::save() {
   verified->setChecked(false);
 
   Settings chosen;
-  for (std::size_t i = 0; i < controls.size(); ++i)
-    chosen.mappings[std::string(controls[i])] =
-        actions.at(std::size_t(menus.at(i)->currentIndex()));
-  chosen.guardScope = scopes.at(std::size_t(scope->currentIndex()));
-
   try {
+    // A pop-up without a selection (index -1) fails the lookup like an invalid record.
+    for (std::size_t i = 0; i < controls.size(); ++i)
+      chosen.mappings[std::string(controls[i])] =
+          actions.at(std::size_t(menus.at(i)->currentIndex()));
+    chosen.guardScope = scopes.at(std::size_t(scope->currentIndex()));
     chosen.validate();
     prepare(file.parent_path());
     store(file, encode(chosen));

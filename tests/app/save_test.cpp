@@ -104,6 +104,16 @@ TEST_F(Saving, PlainFileInTheFoldersPlaceMakesSaveFail) {
   EXPECT_EQ(read(config / "Quillfen"), "not a folder");
 }
 
+TEST_F(Saving, PopUpWithoutSelectionMakesSaveFail) {
+  write(valid);
+  open();
+  app->scope->setCurrentIndex(-1);
+  click("Save actions & guard");
+  EXPECT_EQ(app->status->text(), "Settings could not be saved. No activation requested.");
+  EXPECT_EQ(read(settingsFile()), valid);
+  EXPECT_EQ(app->settings.guardScope, "right");
+}
+
 TEST_F(Saving, SaveWhileActiveChangesNothing) {
   write(valid);
   open();
