@@ -18,6 +18,7 @@
 #include <QStyleFactory>
 #include <QTimer>
 #include <QWidget>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
