@@ -28,7 +28,14 @@ std::uint64_t Loop::add(int fd, Handler handler, void* context) {
   return token;
 }
 
+std::uint64_t Loop::defer(Handler handler, void* context) {
+  const std::uint64_t token = next_++;
+  deferred_.emplace_back(token, Watch{-1, handler, context});
+  return token;
+}
+
 void Loop::remove(std::uint64_t token) {
+  std::erase_if(deferred_, [token](const auto& entry) { return entry.first == token; });
   const auto found = watches_.find(token);
   if (found == watches_.end())
     return;
@@ -37,13 +44,26 @@ void Loop::remove(std::uint64_t token) {
 }
 
 Loop::Result Loop::run(double seconds, bool once) {
-  if (watches_.empty())
+  if (empty())
     return Result::finished;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                            std::chrono::duration<double>(seconds));
   bool handled = false;
   for (;;) {
+    if (!deferred_.empty()) {
+      const Watch watch = deferred_.front().second;
+      deferred_.pop_front();
+      watch.handler(watch.context, 0);
+      handled = true;
+      if (once)
+        return Result::handled;
+      if (Clock::now() >= deadline)
+        break;
+      continue;
+    }
+    if (watches_.empty())
+      break;
     const auto left = std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
     const int timeout = left <= 0 ? 0 : static_cast<int>(std::ceil(left));
     epoll_event event{};
@@ -61,7 +81,7 @@ Loop::Result Loop::run(double seconds, bool once) {
     } else if (ready < 0 && errno != EINTR) {
       break;
     }
-    if (Clock::now() >= deadline || watches_.empty())
+    if (Clock::now() >= deadline)
       break;
   }
   return handled ? Result::handled : Result::timedOut;

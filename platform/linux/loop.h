@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <utility>
 
 #include "platform/linux/fd.h"
 
@@ -19,8 +21,11 @@ class Loop {
 
   // Watches `fd` for input; returns a token for `remove`, or 0 when epoll refuses the descriptor.
   std::uint64_t add(int fd, Handler handler, void* context);
+  // Runs `handler` once, from the next run of the loop, before it waits; returns a token for
+  // `remove`. Deferred handlers run in the order deferred, each counting as a handled source.
+  std::uint64_t defer(Handler handler, void* context);
   void remove(std::uint64_t token);
-  bool empty() const { return watches_.empty(); }
+  bool empty() const { return watches_.empty() && deferred_.empty(); }
 
   enum class Result { finished, timedOut, handled };
   // Waits at most `seconds` and runs the handler of each ready descriptor; with `once` it returns
@@ -38,6 +43,7 @@ class Loop {
   Fd epoll_;
   std::uint64_t next_ = 1;
   std::map<std::uint64_t, Watch> watches_;
+  std::deque<std::pair<std::uint64_t, Watch>> deferred_;
 };
 
 }  // namespace linuxplatform

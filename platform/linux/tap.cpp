@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <linux/input.h>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
@@ -64,8 +63,8 @@ struct TapObject : std::enable_shared_from_this<TapObject> {
   bool invalidated = false;
 
   linuxplatform::Loop* loop = nullptr;
-  Fd wake;  // an eventfd: arrivals, departures and failures are handled from the loop
-  std::uint64_t wakeWatch = 0;
+  // Arrivals and departures are handled from the loop, by one deferred call at a time.
+  std::uint64_t wake = 0;
   std::uint64_t monitorWatch = 0;
   std::vector<std::pair<std::string, bool>> pending;  // (event node, arrived)
   std::map<std::string, std::unique_ptr<Guarded>> guarded;
@@ -91,11 +90,11 @@ struct Guarded {
 
 namespace {
 
+void wakeReady(void* context, std::uint32_t);
+
 void signal(TapObject& tap) {
-  if (tap.wake) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(tap.wake.get(), &one, sizeof one);
-  }
+  if (tap.loop && !tap.wake)
+    tap.wake = tap.loop->defer(&wakeReady, &tap);
 }
 
 void unguard(TapObject& tap, const std::string& sysname) {
@@ -230,6 +229,7 @@ bool guard(TapObject& tap, const std::string& sysname) {
   made->clone = std::move(*clone);
   made->watch = tap.loop->add(made->source.get(), &guardReady, made.get());
   if (!made->watch || !tryGrab(*made)) {
+    tap.loop->remove(made->watch);
     linuxplatform::destroy(made->clone);
     return false;
   }
@@ -241,8 +241,7 @@ bool guard(TapObject& tap, const std::string& sysname) {
 void wakeReady(void* context, std::uint32_t) {
   TapObject& tap = *static_cast<TapObject*>(context);
   const auto keep = tap.shared_from_this();
-  std::uint64_t count;
-  [[maybe_unused]] const ssize_t got = read(tap.wake.get(), &count, sizeof count);
+  tap.wake = 0;
   bool failed = false;
   const auto pending = std::exchange(tap.pending, {});
   for (const auto& [sysname, arrived] : pending) {
@@ -271,8 +270,6 @@ void attach(TapObject& tap, linuxplatform::Loop& loop) {
   auto& inputs = linuxplatform::Inputs::instance();
   inputs.refresh();
   tap.loop = &loop;
-  tap.wake.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  tap.wakeWatch = loop.add(tap.wake.get(), &wakeReady, &tap);
   tap.monitorWatch = loop.add(inputs.monitorFd(), &monitorReady, nullptr);
   inputs.listen(&pointerChanged, &tap);
   // Guarding starts from the loop, like every later arrival, so that a device that cannot be
@@ -280,8 +277,6 @@ void attach(TapObject& tap, linuxplatform::Loop& loop) {
   for (const auto& [sysname, node] : inputs.nodes())
     if (node.pointer && !node.ours)
       tap.pending.emplace_back(sysname, true);
-  if (!tap.wakeWatch)
-    tap.pending.emplace_back(std::string(), false);
   signal(tap);
 }
 
@@ -291,10 +286,9 @@ void detach(TapObject& tap) {
   linuxplatform::Inputs::instance().listen(nullptr, nullptr);
   while (!tap.guarded.empty())
     unguard(tap, tap.guarded.begin()->first);
-  tap.loop->remove(tap.wakeWatch);
+  tap.loop->remove(tap.wake);
   tap.loop->remove(tap.monitorWatch);
-  tap.wakeWatch = tap.monitorWatch = 0;
-  tap.wake.reset();
+  tap.wake = tap.monitorWatch = 0;
   tap.pending.clear();
   tap.loop = nullptr;
   ++tap.generation;

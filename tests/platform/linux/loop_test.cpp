@@ -118,6 +118,41 @@ TEST(Loop, AHandlerMayRemoveAWatchThatIsAlreadyReady) {
   });
 }
 
+void deferred(void* context, std::uint32_t) {
+  static_cast<Seen*>(context)->order.push_back(0);
+}
+
+TEST(Loop, DeferredCallsRunOnceBeforeAnyWaitAndCanBeWithdrawn) {
+  onThread([] {
+    Loop& loop = Loop::current();
+    Seen seen;
+    Pipe a;
+    Source first{&seen, 1, a.read.get(), &loop};
+    const auto watch = loop.add(a.read.get(), &handle, &first);
+    a.fill();
+    loop.defer(&deferred, &seen);
+    const auto withdrawn = loop.defer(&deferred, &seen);
+    loop.defer(&deferred, &seen);
+    loop.remove(withdrawn);
+    // The two deferred calls come first, each a handled source, then the ready pipe.
+    EXPECT_EQ(loop.run(1.0, true), Loop::Result::handled);
+    EXPECT_EQ(loop.run(1.0, true), Loop::Result::handled);
+    EXPECT_EQ(loop.run(1.0, true), Loop::Result::handled);
+    EXPECT_EQ(seen.order, (std::vector<int>{0, 0, 1}));
+    EXPECT_EQ(loop.run(0.02, true), Loop::Result::timedOut);
+    loop.remove(watch);
+    // A deferred call alone keeps the loop from being finished, and once it ran nothing is left
+    // to wait for.
+    loop.defer(&deferred, &seen);
+    EXPECT_FALSE(loop.empty());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(loop.run(1.0, false), Loop::Result::handled);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 0.5);
+    EXPECT_TRUE(loop.empty());
+    EXPECT_EQ(seen.order.size(), 4u);
+  });
+}
+
 TEST(Loop, RefusesWhatEpollCannotWatch) {
   onThread([] {
     Seen seen;
