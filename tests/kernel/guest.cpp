@@ -457,6 +457,9 @@ void scenario() {
     const bool paused =
         h.run([](Backend& b) { b.pause(); },
               "Actions paused; original pedal reports remain seized. Stop restores input.");
+    // Pausing removes the guard: the mouse is free and its clone gone.
+    check(paused && eventNodesByPhys("quillfen/guard").empty() && tryGrab(mouse.eventNode) == 0,
+          "pause-releases-mouse", "no clone left, mouse grabbable");
     h.send([other](Backend& b) { b.configure(other); });
     const bool again = h.run([](Backend& b) { b.activate(true); },
                              "Actions active in the focused app. Guard: off. Keep Quillfen open.");
