@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QSysInfo>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 #include <string>
 #include <utility>
