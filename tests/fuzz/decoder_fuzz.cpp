@@ -10,13 +10,9 @@
 #include "core/decoder.h"
 #include "core/failure.h"
 #include "core/vocabulary.h"
+#include "tests/fuzz/require.h"
 
 namespace {
-
-void require(bool ok) {
-  if (!ok)
-    __builtin_trap();
-}
 
 bool singleBit(int value) {
   return value == 1 || value == 2 || value == 4;

@@ -5,15 +5,7 @@
 #include <span>
 
 #include "platform/linux/descriptor.h"
-
-namespace {
-
-void require(bool ok) {
-  if (!ok)
-    __builtin_trap();
-}
-
-}  // namespace
+#include "tests/fuzz/require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   const std::span<const std::uint8_t> descriptor(bytes, size);

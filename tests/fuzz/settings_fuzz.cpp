@@ -7,15 +7,7 @@
 
 #include "core/failure.h"
 #include "core/settings.h"
-
-namespace {
-
-void require(bool ok) {
-  if (!ok)
-    __builtin_trap();
-}
-
-}  // namespace
+#include "tests/fuzz/require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   Settings settings;

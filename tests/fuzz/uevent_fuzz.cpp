@@ -8,15 +8,7 @@
 #include <string_view>
 
 #include "platform/linux/sysfs.h"
-
-namespace {
-
-void require(bool ok) {
-  if (!ok)
-    __builtin_trap();
-}
-
-}  // namespace
+#include "tests/fuzz/require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(bytes), size);
