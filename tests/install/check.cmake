@@ -1,0 +1,52 @@
+# Installs the build tree into a staging folder (DESTDIR, so even absolute destinations such as
+# /etc/udev/rules.d stay inside it) and checks that every file a user needs lands where the
+# program, the desktop and udev look for it, and that the installed program runs.
+# Called with -DBUILD=<build tree> -DSOURCE=<source tree> -DSTAGE=<staging folder>
+# -DPREFIX=<configured install prefix> -DRULES=<configured udev rule folder, empty without one>.
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${STAGE}")
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env "DESTDIR=${STAGE}"
+                        "${CMAKE_COMMAND}" --install "${BUILD}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+
+set(root "${STAGE}${PREFIX}")
+# Each pair: installed file, the source file it must equal byte for byte.
+set(files "${root}/bin/quillfen" ""
+          "${root}/share/quillfen/README.md" "${SOURCE}/app/resources/README.md")
+if(RULES)
+  if(IS_ABSOLUTE "${RULES}")
+    set(rules "${STAGE}${RULES}")
+  else()
+    set(rules "${root}/${RULES}")
+  endif()
+  list(APPEND files "${rules}/70-quillfen.rules" "${SOURCE}/packaging/70-quillfen.rules"
+       "${root}/share/applications/quillfen.desktop" "${SOURCE}/packaging/quillfen.desktop")
+endif()
+list(LENGTH files count)
+math(EXPR last "${count} - 1")
+foreach(index RANGE 0 ${last} 2)
+  math(EXPR next "${index} + 1")
+  list(GET files ${index} installed)
+  list(GET files ${next} original)
+  if(NOT EXISTS "${installed}")
+    message(FATAL_ERROR "not installed: ${installed}")
+  endif()
+  if(original)
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${original}" "${installed}"
+                    RESULT_VARIABLE differs)
+    if(differs)
+      message(FATAL_ERROR "${installed} differs from ${original}")
+    endif()
+  endif()
+endforeach()
+
+execute_process(COMMAND "${root}/bin/quillfen" --self-test
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT result EQUAL 0 OR NOT out MATCHES "^PASS " OR NOT err STREQUAL "")
+  message(FATAL_ERROR
+          "installed program's self-test: status ${result}, output '${out}', errors '${err}'")
+endif()
+file(REMOVE_RECURSE "${STAGE}")
