@@ -13,24 +13,9 @@ if(NOT result EQUAL 0)
 endif()
 
 set(root "${STAGE}${PREFIX}")
-# Each pair: installed file, the source file it must equal byte for byte.
-set(files "${root}/bin/quillfen" ""
-          "${root}/share/quillfen/README.md" "${SOURCE}/app/resources/README.md")
-if(RULES)
-  if(IS_ABSOLUTE "${RULES}")
-    set(rules "${STAGE}${RULES}")
-  else()
-    set(rules "${root}/${RULES}")
-  endif()
-  list(APPEND files "${rules}/70-quillfen.rules" "${SOURCE}/packaging/70-quillfen.rules"
-       "${root}/share/applications/quillfen.desktop" "${SOURCE}/packaging/quillfen.desktop")
-endif()
-list(LENGTH files count)
-math(EXPR last "${count} - 1")
-foreach(index RANGE 0 ${last} 2)
-  math(EXPR next "${index} + 1")
-  list(GET files ${index} installed)
-  list(GET files ${next} original)
+
+# Fails unless the installed file exists and, when an original is given, equals it byte for byte.
+function(expect installed original)
   if(NOT EXISTS "${installed}")
     message(FATAL_ERROR "not installed: ${installed}")
   endif()
@@ -41,7 +26,20 @@ foreach(index RANGE 0 ${last} 2)
       message(FATAL_ERROR "${installed} differs from ${original}")
     endif()
   endif()
-endforeach()
+endfunction()
+
+expect("${root}/bin/quillfen" "")
+expect("${root}/share/quillfen/README.md" "${SOURCE}/app/resources/README.md")
+# The launcher and the udev rule come with the Linux platform, as the rule's folder does.
+if(RULES)
+  if(IS_ABSOLUTE "${RULES}")
+    set(rules "${STAGE}${RULES}")
+  else()
+    set(rules "${root}/${RULES}")
+  endif()
+  expect("${rules}/70-quillfen.rules" "${SOURCE}/packaging/70-quillfen.rules")
+  expect("${root}/share/applications/quillfen.desktop" "${SOURCE}/packaging/quillfen.desktop")
+endif()
 
 execute_process(COMMAND "${root}/bin/quillfen" --self-test
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
