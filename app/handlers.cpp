@@ -1,12 +1,5 @@
 // What the window's controls do, and how each status of the backend shows in the window.
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QCoreApplication>
-#include <QDesktopServices>
-#include <QLabel>
-#include <QPushButton>
-#include <QUrl>
 #include <string>
 
 #include "app/app.h"
@@ -22,6 +15,31 @@
 // Commands capture the backend by plain pointer: they run on the worker thread, which holds the
 // backend while it runs, and a command that never runs must not keep the backend alive.
 
+void App::run(Action action, int tag) {
+  switch (action) {
+    case Action::permissions:
+      return permissions();
+    case Action::inspect:
+      return inspect();
+    case Action::start:
+      return start();
+    case Action::learn:
+      return learn(tag);
+    case Action::save:
+      return save();
+    case Action::activate:
+      return activate();
+    case Action::pause:
+      return pause();
+    case Action::stop:
+      return stop();
+    case Action::guide:
+      return guide();
+    case Action::none:
+      return;
+  }
+}
+
 void App::permissions() {
   platform::requestListenEventAccess();
   platform::isProcessTrustedWithPrompt();
@@ -33,14 +51,17 @@ void App::inspect() {
 }
 
 void App::start() {
-  const bool reviewed = review->isChecked();
-  verified->setChecked(false);
+  const bool reviewed = review;
+  verified = false;
+  changed();
   Backend* engine = backend.get();
   backend->send([engine, reviewed] { engine->start(reviewed); });
 }
 
-void App::learn(QPushButton* button) {
-  const std::string name(controls.at(std::size_t(button->property("tag").toInt())));
+void App::learn(int tag) {
+  if (tag < 0 || tag >= static_cast<int>(controls.size()))
+    return;
+  const std::string name(controls[static_cast<std::size_t>(tag)]);
   Backend* engine = backend.get();
   backend->send([engine, name] { engine->learn(name); });
 }
@@ -48,30 +69,32 @@ void App::learn(QPushButton* button) {
 void App::save() {
   if (activated)
     return;
-  verified->setChecked(false);
+  verified = false;
 
   Settings chosen;
   try {
     // A pop-up without a selection (index -1) fails the lookup like an invalid record.
     for (std::size_t i = 0; i < controls.size(); ++i)
       chosen.mappings[std::string(controls[i])] =
-          actions.at(std::size_t(menus.at(i)->currentIndex()));
-    chosen.guardScope = scopes.at(std::size_t(scope->currentIndex()));
+          std::string(actions.at(static_cast<std::size_t>(menus.at(i))));
+    chosen.guardScope = scopes.at(static_cast<std::size_t>(scope));
     chosen.validate();
     prepare(file.parent_path());
     store(file, encode(chosen));
   } catch (const std::exception&) {
-    status->setText("Settings could not be saved. No activation requested.");
+    status = "Settings could not be saved. No activation requested.";
+    changed();
     return;
   }
   settings = chosen;
   Backend* engine = backend.get();
   backend->send([engine, chosen] { engine->configure(chosen); });
-  status->setText("Saved locally. Activation remains explicit.");
+  status = "Saved locally. Activation remains explicit.";
+  changed();
 }
 
 void App::activate() {
-  const bool confirmed = verified->isChecked();
+  const bool confirmed = verified;
   Backend* engine = backend.get();
   backend->send([engine, confirmed] { engine->activate(confirmed); });
 }
@@ -87,35 +110,31 @@ void App::stop() {
 }
 
 void App::guide() {
-  const std::filesystem::path found = guidePath(
-      QCoreApplication::applicationDirPath().toStdString(), std::filesystem::path(QUILLFEN_GUIDE));
-  if (!found.empty())
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(found.string())));
+  const std::filesystem::path found = guidePath(folder, QUILLFEN_GUIDE);
+  if (!found.empty() && toolkit.open)
+    toolkit.open(found);
 }
 
 std::filesystem::path guidePath(const std::filesystem::path& programFolder,
                                 const std::filesystem::path& sourceCopy) {
   std::error_code error;
-  const std::filesystem::path installed =
-      programFolder.parent_path() / "share" / "quillfen" / "README.md";
-  if (std::filesystem::is_regular_file(installed, error))
-    return installed;
+  for (const std::filesystem::path& candidate :
+       {programFolder.parent_path() / "share" / "quillfen" / "README.md",
+        programFolder.parent_path() / "Resources" / "README.md"}) {
+    if (std::filesystem::is_regular_file(candidate, error))
+      return candidate;
+  }
   if (!sourceCopy.empty() && std::filesystem::is_regular_file(sourceCopy, error))
     return sourceCopy;
   return {};
 }
 
 void App::show(const std::string& message, bool captured, bool active) {
-  status->setText(QString::fromStdString(message));
+  status = message;
   capture = captured;
   activated = active;
-  for (QComboBox* menu : menus)
-    menu->setEnabled(!active);
-  scope->setEnabled(!active);
-
-  for (const auto& [title, control] : buttons) {
-    bool enabled = true;
-    if (title.startsWith("Learn") || title == "Activate actions")
+  for (auto& [title, enabled] : buttons) {
+    if (title.starts_with("Learn") || title == "Activate actions")
       enabled = captured && !active;
     else if (title == "Pause actions")
       enabled = active;
@@ -125,9 +144,24 @@ void App::show(const std::string& message, bool captured, bool active) {
       enabled = !captured;
     else if (title == "Save actions & guard")
       enabled = !active;
-    control->setEnabled(enabled);
+    else
+      enabled = true;
   }
-
   if (!captured)
-    verified->setChecked(false);
+    verified = false;
+  changed();
+}
+
+bool App::enabled(const Row& row) const {
+  switch (row.kind) {
+    case Kind::button: {
+      const auto found = buttons.find(row.text);
+      return found != buttons.end() && found->second;
+    }
+    case Kind::menu:
+    case Kind::scope:
+      return !activated;
+    default:
+      return true;
+  }
 }

@@ -2,7 +2,7 @@
 
 #include <QDBusConnection>
 
-#include "app/watcher.h"
+#include "app/qt/watcher.h"
 #include "bus.h"
 #include "fixture.h"
 
@@ -90,9 +90,9 @@ TEST_F(Sleeping, SleepWhileIdleForgetsTheInspection) {
                    .arg(pedal));
   desktop.sleep(true);
   expectStatus("Session or sleep changed. Inspect again.");
-  expectControls(State::idle);
+  expectWidgetsFollowTheApp();
 
-  tick(app->review);
+  tick(front->review);
   click("Start isolated test");
   expectStatus("Inspect one eligible pedal and review recovery first.");
   EXPECT_FALSE(sim::opened(pedal));

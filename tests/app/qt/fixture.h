@@ -20,7 +20,7 @@
 #include <string>
 #include <thread>
 
-#include "app/app.h"
+#include "app/qt/front.h"
 #include "backend/backend.h"
 #include "platform/sim/sim.h"
 
@@ -48,10 +48,9 @@ inline const QString inspected =
 inline const QString started =
     "Isolated test started. Release pedals to establish neutral, then learn each pedal. Verify "
     "originals and ordinary mouse in another app.";
-inline const QString idleText = "Inspect your pedal to begin. No input is captured.";
 
-// One launched App per test over a fresh simulated world, with its settings in a folder of its
-// own.
+// One launched Qt window per test over a fresh simulated world, with its settings in a folder of
+// its own.
 class Window : public testing::Test {
  protected:
   void SetUp() override {
@@ -68,24 +67,23 @@ class Window : public testing::Test {
   }
 
   void open() {
-    app = std::make_unique<App>(QStringList{"quillfen"});
-    app->launch();
+    front = std::make_unique<Front>(QStringList{"quillfen"});
+    front->app.launch();
   }
 
-  // Ends the App and waits until the worker thread has let go of the backend, so the next test
-  // starts from a quiet world.
+  // Ends the window and waits until the worker thread has let go of the backend, so the next
+  // test starts from a quiet world.
   void close() {
-    if (!app)
+    if (!front)
       return;
-    const std::weak_ptr<Backend> engine = app->backend;
-    app.reset();
+    const std::weak_ptr<Backend> engine = front->app.backend;
+    front.reset();
     for (int i = 0; i < 500 && !engine.expired(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(engine.expired()) << "the worker thread did not end";
   }
 
   std::filesystem::path settingsFile() const { return config / "Quillfen" / "settings.json"; }
-
   static std::string read(const std::filesystem::path& path) {
     std::ifstream input(path, std::ios::binary);
     std::ostringstream bytes;
@@ -99,13 +97,13 @@ class Window : public testing::Test {
 
   // Waits for the status line to read `text`.
   void expectStatus(const QString& text) {
-    until([&] { return app->status->text() == text; });
-    EXPECT_EQ(app->status->text(), text);
+    until([&] { return front->status->text() == text; });
+    EXPECT_EQ(front->status->text(), text);
   }
 
   // Clicks a push button with the mouse, as the user would; it must be enabled.
   void click(const QString& title) {
-    QPushButton* button = app->buttons.at(title);
+    QPushButton* button = front->buttons.at(title);
     ASSERT_TRUE(button->isEnabled()) << title.toStdString();
     QTest::mouseClick(button, Qt::LeftButton);
   }
@@ -120,14 +118,13 @@ class Window : public testing::Test {
     const std::uint64_t pedal = sim::plug();
     click("Inspect pedal");
     expectStatus(inspected.arg(pedal));
-    tick(app->review);
+    tick(front->review);
     click("Start isolated test");
     expectStatus(started);
     return pedal;
   }
 
-  // Teaches one pedal by a complete press and release of its bit, and waits until the backend
-  // reports it among `learned`.
+  // Teaches one pedal by clicking its learn button and a complete press and release.
   void teach(std::uint64_t pedal, const QString& name, std::uint8_t bit, const QString& learned) {
     click("Learn " + name);
     expectStatus("Press and release only the " + name + " pedal.");
@@ -136,47 +133,23 @@ class Window : public testing::Test {
     expectStatus("Isolated / paused · learned: " + learned + " · held: 0");
   }
 
-  // All three pedals learned, from a started isolated test.
-  void teachAll(std::uint64_t pedal) {
-    ASSERT_TRUE(sim::deliver(pedal, {0, 0}));
-    expectStatus("Isolated / paused · learned:  · held: 0");
-    teach(pedal, "left", 1, "left");
-    teach(pedal, "middle", 2, "left, middle");
-    teach(pedal, "right", 4, "left, middle, right");
-  }
-
-  // The enabled state of every control in each state of the window, as the user sees it.
-  enum class State { idle, isolated, active };
-  void expectControls(State state) {
-    const bool idle = state == State::idle;
-    const bool isolated = state == State::isolated;
-    const bool active = state == State::active;
-    const std::map<QString, bool> expected{
-        {"Permissions", true},
-        {"Inspect pedal", idle},
-        {"Start isolated test", idle},
-        {"Learn left", isolated},
-        {"Learn middle", isolated},
-        {"Learn right", isolated},
-        {"Save actions & guard", !active},
-        {"Activate actions", isolated},
-        {"Pause actions", active},
-        {"Stop capture", !idle},
-        {"Setup & recovery guide", true},
-    };
-    ASSERT_EQ(app->buttons.size(), expected.size());
-    for (const auto& [title, enabled] : expected)
-      EXPECT_EQ(app->buttons.at(title)->isEnabled(), enabled) << title.toStdString();
-    for (QComboBox* menu : app->menus)
-      EXPECT_EQ(menu->isEnabled(), !active);
-    EXPECT_EQ(app->scope->isEnabled(), !active);
-    EXPECT_TRUE(app->review->isEnabled());
-    EXPECT_TRUE(app->verified->isEnabled());
-    if (idle) {
-      EXPECT_FALSE(app->verified->isChecked());
+  // Every widget shows what the App holds: enabled states, check boxes and selections.
+  void expectWidgetsFollowTheApp() {
+    const App& app = front->app;
+    ASSERT_EQ(front->buttons.size(), app.buttons.size());
+    for (const auto& [title, enabled] : app.buttons)
+      EXPECT_EQ(front->buttons.at(QString::fromStdString(title))->isEnabled(), enabled) << title;
+    for (std::size_t i = 0; i < front->menus.size(); ++i) {
+      EXPECT_EQ(front->menus[i]->isEnabled(), !app.activated);
+      EXPECT_EQ(front->menus[i]->currentIndex(), app.menus.at(i));
     }
+    EXPECT_EQ(front->scope->isEnabled(), !app.activated);
+    EXPECT_EQ(front->scope->currentIndex(), app.scope);
+    EXPECT_EQ(front->review->isChecked(), app.review);
+    EXPECT_EQ(front->verified->isChecked(), app.verified);
+    EXPECT_EQ(front->status->text().toStdString(), app.status);
   }
 
   std::filesystem::path config;
-  std::unique_ptr<App> app;
+  std::unique_ptr<Front> front;
 };

@@ -6,7 +6,7 @@
 
 #include <QImage>
 
-#include "../support/process.h"
+#include "../../support/process.h"
 #include "fixture.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/watcher.h"
+#include "app/qt/watcher.h"
 
 #include <unistd.h>
 

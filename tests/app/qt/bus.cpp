@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "../support/process.h"
+#include "../../support/process.h"
 
 namespace {
 
