@@ -91,6 +91,9 @@ void Backend::run() {
   stop("Closed.");
   platform::managerClose(manager, 0);
   platform::managerUnscheduleFromRunLoop(manager, platform::runLoopGetCurrent());
+  // Released here, on the worker like every HID object, not with the backend on whichever thread
+  // lets go of it last.
+  manager.reset();
   buffer.reset();
 }
 
