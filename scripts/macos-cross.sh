@@ -13,7 +13,6 @@ skip() {
 [ -d "$sdk/Frameworks/IOKit.framework" ] || skip "no macOS SDK at $sdk (set QUILLFEN_MACOS_SDK)"
 [ "$("$zig" version 2>/dev/null || true)" = 0.11.0 ] || skip "no Zig 0.11.0 at $zig"
 echo "== macos-cross"
-export QUILLFEN_MACOS_SDK=$sdk QUILLFEN_ZIG=$zig
-cmake --preset macos-cross >/dev/null
+cmake --preset macos-cross -DQUILLFEN_MACOS_SDK="$sdk" -DQUILLFEN_ZIG="$zig" >/dev/null
 cmake --build --preset macos-cross
 ctest --preset macos-cross
