@@ -12,7 +12,7 @@ namespace {
 constexpr std::int64_t vendorID = 0x05F3;
 constexpr std::int64_t productID = 0x00FF;
 constexpr double heartbeatLimit = 5000;  // ms; lost when strictly older
-constexpr double wait = 0.02;            // s of run loop per pass
+constexpr double runWait = 0.02;         // s of run loop per pass
 constexpr std::uint64_t chord = platform::flagShift | platform::flagControl | platform::flagOption;
 
 }  // namespace
@@ -84,13 +84,16 @@ void Backend::run() {
     if (captured)
       watch(now, beat);
     // A run loop with no sources returns at once; wait anyway, so that the pass never spins.
-    if (platform::runLoopRunInMode(wait, true) == platform::runFinished)
-      std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+    if (platform::runLoopRunInMode(runWait, true) == platform::runFinished)
+      std::this_thread::sleep_for(std::chrono::duration<double>(runWait));
   }
 
   stop("Closed.");
   platform::managerClose(manager, 0);
   platform::managerUnscheduleFromRunLoop(manager, platform::runLoopGetCurrent());
+  // Released here, on the worker like every HID object, not with the backend on whichever thread
+  // lets go of it last.
+  manager.reset();
   buffer.reset();
 }
 

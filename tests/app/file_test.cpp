@@ -77,6 +77,14 @@ struct Variable {
   }
 };
 
+#ifdef __APPLE__
+TEST_F(FileTest, LocationIsInApplicationSupport) {
+  const Variable home("HOME", "/Users/someone");
+  const Variable config("XDG_CONFIG_HOME", "/elsewhere/config");
+  EXPECT_EQ(location(),
+            fs::path("/Users/someone/Library/Application Support/Quillfen/settings.json"));
+}
+#else
 TEST_F(FileTest, LocationFollowsXdgConfigHomeOrFallsBackToHome) {
   const Variable home("HOME", "/home/someone");
   {
@@ -89,6 +97,7 @@ TEST_F(FileTest, LocationFollowsXdgConfigHomeOrFallsBackToHome) {
         << (ignored ? ignored : "unset");
   }
 }
+#endif
 
 TEST_F(FileTest, LoadGivesDefaultsForAnythingButAValidRecord) {
   const fs::path file = root / "Quillfen" / "settings.json";

@@ -20,14 +20,25 @@ struct Outcome {
   std::string err;
 };
 
+// A pipe whose ends are closed in the spawned program (pipe2 is not on every system).
+inline bool closingPipe(int ends[2]) {
+  if (pipe(ends) != 0)
+    return false;
+  if (fcntl(ends[0], F_SETFD, FD_CLOEXEC) == 0 && fcntl(ends[1], F_SETFD, FD_CLOEXEC) == 0)
+    return true;
+  close(ends[0]);
+  close(ends[1]);
+  return false;
+}
+
 inline Outcome runProgram(const std::string& path, const std::vector<std::string>& argv,
                           char** env = environ) {
   Outcome outcome;
   int outPipe[2];
   int errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0)
+  if (!closingPipe(outPipe))
     return outcome;
-  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+  if (!closingPipe(errPipe)) {
     close(outPipe[0]);
     close(outPipe[1]);
     return outcome;

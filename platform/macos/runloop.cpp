@@ -1,0 +1,29 @@
+// Core Foundation run loops: the worker's own loop, run in the default mode.
+
+#include "platform/macos/objects.h"
+
+namespace platform {
+
+RunLoop runLoopGetCurrent() {
+  return std::make_shared<RunLoopObject>(CFRunLoopGetCurrent());
+}
+
+int runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
+  const CFRunLoopRunResult result =
+      CFRunLoopRunInMode(kCFRunLoopDefaultMode, seconds, returnAfterSourceHandled);
+  // Nothing of the program stops the worker's loop; a stop from elsewhere ends the wait early,
+  // as a timeout would.
+  return result == kCFRunLoopRunStopped ? runTimedOut : static_cast<int>(result);
+}
+
+void runLoopAddSource(const RunLoop& runLoop, const Source& source) {
+  if (runLoop && source)
+    CFRunLoopAddSource(runLoop->loop.get(), source->source.get(), kCFRunLoopDefaultMode);
+}
+
+void runLoopRemoveSource(const RunLoop& runLoop, const Source& source) {
+  if (runLoop && source)
+    CFRunLoopRemoveSource(runLoop->loop.get(), source->source.get(), kCFRunLoopDefaultMode);
+}
+
+}  // namespace platform
