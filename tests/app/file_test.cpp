@@ -111,6 +111,7 @@ TEST_F(FileTest, LoadGivesDefaultsForAnythingButAValidRecord) {
                        R"("right":"scrollDown"},"guardScope":"right"})"),
            std::string(R"({"version":1,"mappings":{"left":"f13"},"guardScope":"right"})"),
            valid.substr(0, valid.size() - 1),
+           valid + std::string(64, '\0'),  // the zero-filled tail a crash can leave
            std::string(),
        }) {
     put(file, bad);
