@@ -23,7 +23,9 @@
 
 #include "backend/backend.h"
 #include "core/settings.h"
+#include "tests/kernel/bench.h"
 #include "tests/kernel/devices.h"
+#include "tests/kernel/harness.h"
 
 namespace {
 
@@ -43,16 +45,6 @@ void check(bool ok, const char* step, const char* format, ...) {
     ++failures;
 }
 
-void info(const char* format, ...) {
-  std::printf("INFO ");
-  va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  std::printf("\n");
-  std::fflush(stdout);
-}
-
 const std::string found0 =
     "Found 0 matching VEC HID services. Exactly one is required; composite or identical devices "
     "are not eligible.";
@@ -61,130 +53,7 @@ const std::string found2 =
     "are not eligible.";
 const std::string unsupported =
     "VEC device found, but its report format is unsupported. No capture available.";
-const std::string started =
-    "Isolated test started. Release pedals to establish neutral, then learn each pedal. Verify "
-    "originals and ordinary mouse in another app.";
 const std::string changed = "Device or input permission changed. Inspect again.";
-
-// The Backend with its statuses delivered to this thread, which also sends the heartbeat.
-class Harness {
- public:
-  Harness() : backend(std::make_shared<Backend>()), mailbox(std::make_shared<Mailbox>()) {
-    // The worker may publish until it ends, so the mailbox is shared with it, not borrowed.
-    backend->dispatch = [mailbox = mailbox](std::function<void()> closure) {
-      std::lock_guard hold(mailbox->lock);
-      mailbox->queue.push_back(std::move(closure));
-    };
-    backend->update = [this](const std::string& message, bool, bool,
-                             const std::vector<std::string>&) { statuses.push_back(message); };
-    backend->launch();
-  }
-  ~Harness() {
-    // The worker holds the backend until it ends, and so does each status not yet delivered:
-    // deliver them until this is the last hold, so the backend (and its thread) ends here.
-    backend->close();
-    for (const double end = now() + 5; now() < end && backend.use_count() > 1; sleepFor(0.005))
-      pump();
-    pump();
-  }
-
-  void send(std::function<void(Backend&)> command) {
-    Backend* b = backend.get();
-    backend->send([b, command] { command(*b); });
-  }
-
-  // Runs the delivered statuses and pings.
-  void pump() {
-    std::deque<std::function<void()>> taken;
-    {
-      std::lock_guard hold(mailbox->lock);
-      taken.swap(mailbox->queue);
-    }
-    for (auto& closure : taken)
-      closure();
-    backend->ping();
-  }
-
-  // Waits for a status equal to `text` among those published from now on; returns the statuses
-  // seen meanwhile, joined, when it does not come.
-  bool await(const std::string& text, double seconds, std::string* seen = nullptr) {
-    const std::size_t from = statuses.size();
-    for (const double end = now() + seconds; now() < end; sleepFor(0.002)) {
-      pump();
-      for (std::size_t i = from; i < statuses.size(); ++i)
-        if (statuses[i] == text)
-          return true;
-    }
-    if (seen)
-      for (std::size_t i = from; i < statuses.size(); ++i)
-        *seen += "[" + statuses[i] + "] ";
-    return false;
-  }
-
-  // Sends a command and waits for its status.
-  bool run(std::function<void(Backend&)> command, const std::string& text, double seconds = 5) {
-    std::string seen;
-    const std::size_t from = statuses.size();
-    send(std::move(command));
-    for (const double end = now() + seconds; now() < end; sleepFor(0.002)) {
-      pump();
-      for (std::size_t i = from; i < statuses.size(); ++i)
-        if (statuses[i] == text)
-          return true;
-    }
-    for (std::size_t i = from; i < statuses.size(); ++i)
-      seen += "[" + statuses[i] + "] ";
-    info("expected [%s], saw %s", text.c_str(), seen.c_str());
-    return false;
-  }
-
-  std::shared_ptr<Backend> backend;
-  std::vector<std::string> statuses;
-
- private:
-  struct Mailbox {
-    std::mutex lock;
-    std::deque<std::function<void()>> queue;
-  };
-  std::shared_ptr<Mailbox> mailbox;
-};
-
-std::string deviceLine(const std::string& name, std::uint64_t instance) {
-  return name + " \u00B7 05f3:00ff \u00B7 two-byte candidate protocol \u00B7 registry " +
-         std::to_string(instance) + ". Physical compatibility unverified.";
-}
-
-std::string learningStatus(const std::vector<std::string>& learned) {
-  std::string names;
-  for (const auto& name : learned)
-    names += (names.empty() ? "" : ", ") + name;
-  return "Isolated / paused \u00B7 learned: " + names + " \u00B7 held: 0";
-}
-
-using Send = std::function<bool(std::uint8_t)>;
-
-// Learns left = 1, middle = 2, right = 4 through real reports.
-bool learnAll(Harness& h, const Send& send) {
-  if (!send(0) || !h.await(learningStatus({}), 5))
-    return false;
-  std::vector<std::string> learned;
-  for (const auto& [name, bit] :
-       {std::pair<std::string, std::uint8_t>{"left", 1}, {"middle", 2}, {"right", 4}}) {
-    if (!h.run([name](Backend& b) { b.learn(name); },
-               "Press and release only the " + name + " pedal."))
-      return false;
-    learned.push_back(name);
-    std::sort(learned.begin(), learned.end());
-    const std::size_t from = h.statuses.size();
-    send(bit);
-    send(0);
-    if (!h.await(learningStatus(learned), 5)) {
-      info("learning %s: %zu statuses since", name.c_str(), h.statuses.size() - from);
-      return false;
-    }
-  }
-  return true;
-}
 
 Settings guarded() {
   Settings settings;
@@ -440,8 +309,8 @@ void scenario() {
     check(cloned && grab2 == EBUSY, "guard-new-mouse", "clone made %d, second EVIOCGRAB: %s",
           cloned, grab2 ? strerrorname_np(grab2) : "succeeded");
   }
-  check(h.await("Mouse tap disabled; capture stopped. Inspect again.", 3, &seen),
-        "guard-mouse-vanished", "%s", seen.c_str());
+  const bool disabled = h.await("Mouse tap disabled; capture stopped. Inspect again.", 3, &seen);
+  check(disabled, "guard-mouse-vanished", "%s", seen.c_str());
   check(tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0 &&
             eventNodesByPhys("quillfen/guard").empty(),
         "vanished-released", "pedal and mouse grabbable again, no clone left");
@@ -482,7 +351,10 @@ void scenario() {
     keyboard.emit(EV_KEY, key, 1);
   keyboard.sync();
   seen.clear();
-  check(h.await("Recovery chord pressed.", 3, &seen), "recovery-chord", "%s", seen.c_str());
+  {
+    const bool came = h.await("Recovery chord pressed.", 3, &seen);
+    check(came, "recovery-chord", "%s", seen.c_str());
+  }
   for (const std::uint16_t key :
        std::initializer_list<std::uint16_t>{KEY_F12, KEY_LEFTSHIFT, KEY_LEFTALT, KEY_LEFTCTRL})
     keyboard.emit(EV_KEY, key, 0);
@@ -542,8 +414,10 @@ void scenario() {
   keyboard.sync();
   send(1);
   seen.clear();
-  check(h.await("Input or action validation failed. Capture stopped.", 3, &seen), "key-held", "%s",
-        seen.c_str());
+  {
+    const bool came = h.await("Input or action validation failed. Capture stopped.", 3, &seen);
+    check(came, "key-held", "%s", seen.c_str());
+  }
   send(0);
   keyboard.emit(EV_KEY, KEY_SPACE, 0);
   keyboard.sync();
@@ -570,10 +444,10 @@ void scenario() {
   {
     const std::uint8_t three[3] = {0, 0, 0};
     seen.clear();
-    check(h.run([](Backend& b) { b.inspect(); }, line) &&
-              h.run([](Backend& b) { b.start(true); }, started) && pedal->send(three) &&
-              h.await("Unsupported report or input failure.", 3, &seen),
-          "report-length", "three-byte report %s", seen.c_str());
+    const bool stopped = h.run([](Backend& b) { b.inspect(); }, line) &&
+                         h.run([](Backend& b) { b.start(true); }, started) && pedal->send(three) &&
+                         h.await("Unsupported report or input failure.", 3, &seen);
+    check(stopped, "report-length", "three-byte report %s", seen.c_str());
     check(tryGrab(pedal->eventNode) == 0, "report-length-released", "pedal grabbable again");
   }
 
@@ -581,7 +455,10 @@ void scenario() {
   check(capture(h, line, send), "capture-again", "inspected, started, learned, activated");
   pedal->destroy();
   seen.clear();
-  check(h.await(changed, 3, &seen), "pedal-destroyed", "%s", seen.c_str());
+  {
+    const bool came = h.await(changed, 3, &seen);
+    check(came, "pedal-destroyed", "%s", seen.c_str());
+  }
   check(tryGrab(mouse.eventNode) == 0, "destroy-released", "mouse grabbable again");
 
   // Without read access to the input devices, inspection asks for Input Monitoring.
@@ -641,15 +518,29 @@ void scenario() {
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
-  if (argc == 3 && std::strcmp(argv[1], "--capture") == 0)
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (argc == 3 && mode == "--capture")
     return captureChild(std::atoi(argv[2]));
-  if (argc == 2 && std::strcmp(argv[1], "--unprivileged") == 0)
+  if (argc == 3 && mode == "--serve")
+    return serve(std::atoi(argv[2]));
+  if (argc == 3 && mode == "--floor")
+    return floorProgram(argv[2]);
+  if (mode == "--filter")
+    return filter();
+  if (mode == "--unprivileged")
     return unprivileged();
-  const double start = now();
-  scenario();
-  std::printf("%s kernel test: %d failure(s), %.2f s\n", failures ? "FAIL" : "PASS", failures,
-              now() - start);
-  if (argc > 1 && std::strcmp(argv[1], "--qemu-exit") == 0 && ioperm(0xf4, 4, 1) == 0)
-    outb(failures ? 1 : 0, 0xf4);
-  return failures ? 1 : 0;
+  const bool qemu = std::strcmp(argv[argc - 1], "--qemu-exit") == 0;
+  int failed = 0;
+  if (mode == "--bench") {
+    failed = bench();
+  } else {
+    const double start = now();
+    scenario();
+    std::printf("%s kernel test: %d failure(s), %.2f s\n", failures ? "FAIL" : "PASS", failures,
+                now() - start);
+    failed = failures;
+  }
+  if (qemu && ioperm(0xf4, 4, 1) == 0)
+    outb(failed ? 1 : 0, 0xf4);
+  return failed ? 1 : 0;
 }
