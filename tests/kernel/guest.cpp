@@ -294,6 +294,34 @@ void scenario() {
         measured ? latencies[989] * 1000 : 0.0);
   posted.drain(0.1);
 
+  // Reports in bursts: none is lost at a pedal's fastest rate (a report a millisecond), nor when
+  // the reports queue up in the kernel faster than any reader takes them (the hidraw queue holds
+  // 63).
+  {
+    sleepFor(0.26);
+    int spaces = 0;
+    const auto take = [&](double quiet) { spaces += count(posted.drain(quiet), KEY_SPACE).down; };
+    for (int i = 0; i < 250; ++i) {
+      send(1);
+      sleepFor(0.001);
+      send(0);
+      sleepFor(0.001);
+      take(0);
+    }
+    take(0.5);
+    const int paced = spaces;
+    spaces = 0;
+    for (int i = 0; i < 31; ++i) {
+      send(1);
+      send(0);
+    }
+    take(0.5);
+    h.pump();
+    check(paced == 250 && spaces == 31 && h.statuses.back() == activated, "report-bursts",
+          "250 presses at 1000 reports/s: %d Space; 31 presses written at once: %d Space", paced,
+          spaces);
+  }
+
   // A pointing device that arrives while the guard runs is guarded too; when it vanishes, the
   // tap is disabled and capture stops.
   std::string seen;
@@ -426,6 +454,40 @@ void scenario() {
         "key-held-released", "nothing posted (%d downs); pedal and mouse grabbable again",
         none.down);
 
+  // Another process reads the pedal's hidraw node, which cannot be opened exclusively: capture
+  // is refused while it does.
+  {
+    const std::string node = "/dev/" + pedal->hidraw;
+    int opened[2];
+    const bool piped = pipe2(opened, O_CLOEXEC) == 0;
+    const pid_t reader = piped ? fork() : -1;
+    if (reader == 0) {
+      const int fd = open(node.c_str(), O_RDONLY);
+      [[maybe_unused]] const ssize_t told = write(opened[1], fd >= 0 ? "y" : "n", 1);
+      pause();
+      _exit(0);
+    }
+    char answer = 'n';
+    if (piped) {
+      close(opened[1]);
+      [[maybe_unused]] const ssize_t n = read(opened[0], &answer, 1);
+      close(opened[0]);
+    }
+    const bool refused =
+        answer == 'y' && h.run([](Backend& b) { b.inspect(); }, line) &&
+        h.run([](Backend& b) { b.start(true); },
+              "Exclusive HID access refused. Quit other readers; check permissions. No capture "
+              "started.");
+    if (reader > 0) {
+      kill(reader, SIGKILL);
+      waitpid(reader, nullptr, 0);
+    }
+    const bool startedAfter = h.run([](Backend& b) { b.start(true); }, started);
+    h.run([](Backend& b) { b.stop("Stopped."); }, "Stopped.");
+    check(refused && startedAfter, "start-raw-reader",
+          "refused while another process holds %s open; started once it is gone", node.c_str());
+  }
+
   // Another reader holds the pedal's evdev node: the exclusive open is refused and undone.
   {
     const int holder = open(pedal->eventNode.c_str(), O_RDONLY | O_CLOEXEC);
@@ -460,6 +522,45 @@ void scenario() {
     check(came, "pedal-destroyed", "%s", seen.c_str());
   }
   check(tryGrab(mouse.eventNode) == 0, "destroy-released", "mouse grabbable again");
+
+  // A pedal whose descriptor is a keyboard: its keys and modifiers are the seized pedal's output,
+  // never the user's input. Space from the pedal is no Space held, and its Control, Shift and Alt
+  // with the user's F12 are no recovery chord.
+  {
+    Pedal keys("VEC USB Footpedal", "test/pedal-keyboard", BUS_USB, keyboardDescriptor());
+    const Send press = [&](std::uint8_t bits) {
+      const std::uint8_t report[2] = {bits, static_cast<std::uint8_t>(bits ? 0x2C : 0)};  // Space
+      return keys.send(report);
+    };
+    const bool captured =
+        keys.ready() && !keys.eventNode.empty() &&
+        h.run([](Backend& b) { b.inspect(); }, deviceLine("VEC USB Footpedal", keys.instance)) &&
+        h.run([](Backend& b) { b.start(true); }, started) && learnAll(h, press);
+    h.send([](Backend& b) {
+      b.configure(Settings(1, {{"left", "space"}, {"middle", "none"}, {"right", "none"}}, "off"));
+    });
+    const bool active = h.run([](Backend& b) { b.activate(true); },
+                              "Actions active in the focused app. Guard: off. Keep Quillfen open.");
+    posted.drain(0.05);
+    const std::size_t from = h.statuses.size();
+    press(7);  // all three: left Control, left Shift, left Alt, and Space
+    keyboard.emit(EV_KEY, KEY_F12, 1);
+    keyboard.sync();
+    const Counts first = count(posted.drain(0.3), KEY_SPACE);
+    h.pump();
+    press(0);
+    press(1);
+    const Counts second = count(posted.drain(0.3), KEY_SPACE);
+    keyboard.emit(EV_KEY, KEY_F12, 0);
+    keyboard.sync();
+    press(0);
+    h.pump();
+    const bool quiet = h.statuses.size() == from;
+    check(captured && active && first.down == 1 && second.down == 1 && quiet, "keyboard-pedal",
+          "Space posted %d then %d, statuses meanwhile %zu", first.down, second.down,
+          h.statuses.size() - from);
+    h.run([](Backend& b) { b.stop("Stopped."); }, "Stopped.");
+  }
 
   // Without read access to the input devices, inspection asks for Input Monitoring.
   {
