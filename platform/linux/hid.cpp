@@ -18,6 +18,7 @@
 #include "platform/linux/inputs.h"
 #include "platform/linux/objects.h"
 #include "platform/linux/sysfs.h"
+#include "platform/linux/uinput.h"
 
 namespace platform {
 
@@ -156,6 +157,7 @@ void reportReady(void* context, std::uint32_t events) {
     const std::uint32_t id = device.reports && device.reports->numbered ? device.buffer[0] : 0;
     device.callback(device.callbackContext, success, &device, inputReportType, id, device.buffer,
                     n);
+    linuxplatform::flushPosted();
     return;
   }
   if (n < 0 && (errno == EAGAIN || errno == EINTR) && !(events & (EPOLLHUP | EPOLLERR)))

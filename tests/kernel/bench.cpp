@@ -87,13 +87,15 @@ Usage usage(const std::vector<pid_t>& pids) {
   return total;
 }
 
-pid_t spawn(const std::vector<std::string>& argv, int in = -1, int out = -1) {
+pid_t spawn(const std::vector<std::string>& argv, int in = -1, int out = -1, int err = -1) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (in >= 0)
       dup2(in, 0);
     if (out >= 0)
       dup2(out, 1);
+    if (err >= 0)
+      dup2(err, 2);
     std::vector<char*> args;
     for (const std::string& arg : argv)
       args.push_back(const_cast<char*>(arg.c_str()));
@@ -208,7 +210,7 @@ Running triggerhappy(Pedal& pedal) {
   const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
   running.pids.push_back(spawn({peers + "/usr/sbin/thd", "--uinput", "/dev/uinput", "--triggers",
                                 peers + "/space.conf", "--socket", socket},
-                               -1, quiet));
+                               -1, quiet, quiet));
   close(quiet);
   for (const double until = now() + 5; now() < until && access(socket.c_str(), F_OK) != 0;)
     sleepFor(0.01);
@@ -363,6 +365,17 @@ void systemCalls(Pedal& pedal) {
     }
   });
   info("strace -c of the worker, %d presses:\n%s", pressed, active.c_str());
+  // Which calls one press makes, one by one.
+  const std::string file = "/tmp/strace-press";
+  const pid_t tracer =
+      spawn({peers + "/usr/bin/strace", "-q", "-o", file, "-p", std::to_string(worker)});
+  sleepFor(1);
+  double latency = 0;
+  press(pedal, output, latency);
+  sleepFor(0.1);
+  kill(tracer, SIGINT);
+  waitpid(tracer, nullptr, 0);
+  info("strace of the worker, one press and 0.1 s:\n%s", slurp(file).c_str());
   finish(running.pids);
   const double idlePasses = calls(idle, "epoll_wait");
   const double perPass = idlePasses > 0 ? calls(idle, "total") / idlePasses : 0;
