@@ -386,6 +386,8 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
           ioctl(taken.get(), EVIOCGRAB, 0);
         return refusal(error);
       }
+      // The grab holds the device's events back from everyone; nobody reads them here.
+      linuxplatform::maskEvents(fd.get(), false);
       grabs.push_back(std::move(fd));
       grabbed.push_back(node);
     }

@@ -44,10 +44,9 @@ bool isPointer(const std::vector<std::uint64_t>& keys) {
   return false;
 }
 
-// Makes the kernel queue on `fd` only F12's key events, or none at all: nothing else of the
-// device is read there, and the queue then never fills. Without EVIOCSMASK (kernels before 4.4)
-// every event is queued, which costs a wake-up per event but loses nothing.
-void mask(int fd, bool f12) {
+}  // namespace
+
+void maskEvents(int fd, bool f12) {
   std::array<unsigned long, EV_CNT / longBits + 1> types{};
   types[EV_KEY / longBits] |= 1UL << (EV_KEY % longBits);
   KeyBits keys{};
@@ -58,8 +57,6 @@ void mask(int fd, bool f12) {
   ioctl(fd, EVIOCSMASK, &keyMask);
   ioctl(fd, EVIOCSMASK, &typeMask);
 }
-
-}  // namespace
 
 std::string readText(const std::string& path) {
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -217,7 +214,7 @@ void Inputs::add(udev_device* device) {
 void Inputs::open(InputNode& node) {
   node.state.reset(::open(node.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (node.state)
-    mask(node.state.get(), hasCapability(node.keys, KEY_F12));
+    maskEvents(node.state.get(), hasCapability(node.keys, KEY_F12));
 }
 
 void Inputs::watchF12(InputNode& node) {
@@ -327,21 +324,30 @@ void Inputs::refresh() {
 }
 
 bool Inputs::down(std::uint16_t code) {
-  return down(std::vector<std::uint16_t>{code}).front();
-}
-
-std::vector<bool> Inputs::down(const std::vector<std::uint16_t>& codes) {
   const bool current = live();
   if (!current)
     refresh();
-  std::vector<bool> result(codes.size(), false);
-  // F12 alone, the watchdog's question of every pass: answered from the F12 events of the
+  // F12, the watchdog's question of every pass, is answered from the F12 events of the
   // keyboards the loop watches; only a keyboard without a watch is asked.
-  const bool f12 = current && codes.size() == 1 && codes.front() == KEY_F12;
+  const bool f12 = current && code == KEY_F12;
   if (f12 && f12_)
-    return {true};
+    return true;
   for (const auto& [name, node] : nodes_) {
-    if (!counts(node) || (f12 && node.watch))
+    if (!counts(node) || !hasCapability(node.keys, code) || (f12 && node.watch))
+      continue;
+    KeyBits bits{};
+    if (ioctl(node.state.get(), EVIOCGKEY(sizeof bits), bits.data()) >= 0 && bitSet(bits, code))
+      return true;
+  }
+  return false;
+}
+
+std::vector<bool> Inputs::down(const std::vector<std::uint16_t>& codes) {
+  if (!live())
+    refresh();
+  std::vector<bool> result(codes.size(), false);
+  for (const auto& [name, node] : nodes_) {
+    if (!counts(node))
       continue;
     bool relevant = false;
     for (const std::uint16_t code : codes)

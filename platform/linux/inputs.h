@@ -123,6 +123,12 @@ class Inputs {
   std::map<std::string, Access> access_;  // by path
 };
 
+// Makes the kernel queue on the evdev descriptor `fd` only F12's key events (with `f12`) or no
+// event at all: for descriptors opened for state or for a grab, whose events nobody reads, and
+// whose queue then costs nothing and never fills. Without EVIOCSMASK (kernels before 4.4) every
+// event is queued, as if this had not been called.
+void maskEvents(int fd, bool f12);
+
 // Reads a whole small file (sysfs attribute, uevent); empty when it cannot be read.
 std::string readText(const std::string& path);
 

@@ -375,7 +375,15 @@ void systemCalls(Pedal& pedal) {
   sleepFor(0.1);
   kill(tracer, SIGINT);
   waitpid(tracer, nullptr, 0);
-  info("strace of the worker, one press and 0.1 s:\n%s", slurp(file).c_str());
+  std::string descriptors;
+  const std::string fds = "/proc/" + std::to_string(running.pids[0]) + "/fd";
+  for (const std::string& fd : entries(fds)) {
+    char target[128] = "";
+    const ssize_t n = readlink((fds + "/" + fd).c_str(), target, sizeof target - 1);
+    descriptors += " " + fd + "=" + std::string(target, n > 0 ? static_cast<std::size_t>(n) : 0);
+  }
+  info("strace of the worker, one press and 0.1 s:\n%s\ndescriptors:%s", slurp(file).c_str(),
+       descriptors.c_str());
   finish(running.pids);
   const double idlePasses = calls(idle, "epoll_wait");
   const double perPass = idlePasses > 0 ? calls(idle, "total") / idlePasses : 0;
