@@ -111,6 +111,7 @@ void Inputs::attach(Loop& loop) {
   if (attached_++ > 0)
     return;
   loop_ = &loop;
+  ++generation_;
   refresh();
   if (monitor_)
     monitorWatch_ = loop.add(udev_monitor_get_fd(monitor_), &Inputs::monitorReady, this);
@@ -135,6 +136,7 @@ void Inputs::detach(Loop& loop) {
     inotify_rm_watch(inotify_.get(), entry.watch);
   access_.clear();
   loop_ = nullptr;
+  ++generation_;
 }
 
 void Inputs::scan() {
@@ -168,6 +170,7 @@ void Inputs::erase(std::map<std::string, InputNode>::iterator node) {
   if (loop_)
     loop_->remove(node->second.watch);
   nodes_.erase(node);
+  ++generation_;
 }
 
 void Inputs::add(udev_device* device) {
@@ -207,19 +210,23 @@ void Inputs::add(udev_device* device) {
   const bool pointer = node.pointer && !node.ours;
   InputNode& added = nodes_.insert_or_assign(node.sysname, std::move(node)).first->second;
   watchF12(added);
+  ++generation_;
   if (pointer && listener_)
     listener_(listenerContext_, sysname, true);
 }
 
 void Inputs::open(InputNode& node) {
+  ++generation_;
   node.state.reset(::open(node.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (node.state)
     maskEvents(node.state.get(), hasCapability(node.keys, KEY_F12));
 }
 
 void Inputs::watchF12(InputNode& node) {
-  if (loop_ && !node.watch && node.state && !node.ours && hasCapability(node.keys, KEY_F12))
+  if (loop_ && !node.watch && node.state && !node.ours && hasCapability(node.keys, KEY_F12)) {
     node.watch = loop_->add(node.state.get(), &Inputs::f12Ready, &node);
+    ++generation_;
+  }
 }
 
 void Inputs::recheckF12() {
@@ -251,6 +258,7 @@ void Inputs::f12Ready(void* context, std::uint32_t events) {
   if ((n < 0 && errno != EAGAIN && errno != EINTR) || (events & (EPOLLHUP | EPOLLERR))) {
     inputs.loop_->remove(node.watch);
     node.watch = 0;
+    ++inputs.generation_;
   }
   inputs.recheckF12();
 }
@@ -260,6 +268,7 @@ void Inputs::changedReady(void* context, std::uint32_t) {
 }
 
 void Inputs::changed() {
+  ++generation_;
   alignas(inotify_event) char buffer[4096];
   for (;;) {
     const ssize_t n = read(inotify_.get(), buffer, sizeof buffer);
@@ -330,14 +339,20 @@ bool Inputs::down(std::uint16_t code) {
   // F12, the watchdog's question of every pass, is answered from the F12 events of the
   // keyboards the loop watches; only a keyboard without a watch is asked.
   const bool f12 = current && code == KEY_F12;
-  if (f12 && f12_)
-    return true;
+  if (f12 && (f12_ || (unwatchedAt_ == generation_ && !unwatched_)))
+    return f12_;
+  bool unwatched = false;
   for (const auto& [name, node] : nodes_) {
     if (!counts(node) || !hasCapability(node.keys, code) || (f12 && node.watch))
       continue;
+    unwatched = true;
     KeyBits bits{};
     if (ioctl(node.state.get(), EVIOCGKEY(sizeof bits), bits.data()) >= 0 && bitSet(bits, code))
       return true;
+  }
+  if (f12) {
+    unwatchedAt_ = generation_;
+    unwatched_ = unwatched;
   }
   return false;
 }
@@ -365,8 +380,18 @@ std::vector<bool> Inputs::down(const std::vector<std::uint16_t>& codes) {
 }
 
 bool Inputs::readable() {
-  if (!live())
+  const bool current = live();
+  if (!current)
     refresh();
+  else if (readableAt_ == generation_)
+    return readable_;
+  readable_ = readableNow();
+  // A refusal is asked again next time: a node that could not be opened may open then.
+  readableAt_ = current && readable_ ? generation_ : 0;
+  return readable_;
+}
+
+bool Inputs::readableNow() {
   if (!udev_)
     return false;
   for (auto& [name, node] : nodes_) {
@@ -409,6 +434,7 @@ int Inputs::accessError(const std::string& path, int mode) {
 }
 
 void Inputs::exclude(const std::string& devnode, bool excluded) {
+  ++generation_;
   if (excluded)
     excluded_.insert(devnode);
   else

@@ -90,6 +90,7 @@ class Inputs {
   void erase(std::map<std::string, InputNode>::iterator node);
   void open(InputNode& node);
   bool live() const;
+  bool readableNow();
   void watchF12(InputNode& node);
   void recheckF12();
   void changed();  // inotify reported
@@ -112,6 +113,13 @@ class Inputs {
   std::uint64_t monitorWatch_ = 0;
   std::uint64_t changedWatch_ = 0;
   bool f12_ = false;  // F12 down on a keyboard that counts, while attached
+  // Answers that hold until anything they depend on changes: every change of the nodes, their
+  // watches, their access or the exclusions counts up `generation_`.
+  std::uint64_t generation_ = 1;
+  std::uint64_t unwatchedAt_ = 0;
+  bool unwatched_ = true;  // a keyboard with F12 has no watch: it must be asked
+  std::uint64_t readableAt_ = 0;
+  bool readable_ = false;
 
   struct Access {
     int mode;

@@ -2,10 +2,12 @@
 // with uhid pedals and uinput devices standing for the user's mouse and keyboard. Prints one PASS
 // or FAIL line per check and a summary, and reports the verdict to qemu's isa-debug-exit port.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/io.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +116,23 @@ int unprivileged() {
                "Grant Input Monitoring using Permissions, then inspect again.")
              ? 0
              : 1;
+}
+
+// Run as the unprivileged user "nobody", given read access to the input devices: captures the
+// pedal, says CAPTURED, and exits 0 when taking that access away from one of the devices stops
+// capture.
+int revoked() {
+  if (setgid(65534) != 0 || setuid(65534) != 0)
+    return 2;
+  Harness h;
+  h.send([](Backend& b) { b.inspect(); });
+  for (const double end = now() + 5; now() < end && h.statuses.empty(); sleepFor(0.01))
+    h.pump();
+  if (!h.run([](Backend& b) { b.start(true); }, started))
+    return 1;
+  std::printf("CAPTURED\n");
+  std::fflush(stdout);
+  return h.await("Device or input permission changed. Inspect again.", 5) ? 0 : 1;
 }
 
 // Whether every descriptor of this process but standard input, output, error and `except` is
@@ -613,6 +632,53 @@ void scenario() {
         ready);
   check(WIFSIGNALED(status) && tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0,
         "sigkill-released", "pedal and mouse grabbable after SIGKILL");
+
+  // Read access to a keyboard taken away while captured: capture stops. The access is learnt
+  // from the change of the node, not asked for in every pass.
+  std::vector<std::pair<std::string, mode_t>> nodes;
+  if (DIR* input = opendir("/dev/input")) {
+    while (const dirent* entry = readdir(input))
+      if (std::strncmp(entry->d_name, "event", 5) == 0)
+        nodes.emplace_back(std::string("/dev/input/") + entry->d_name, 0);
+    closedir(input);
+  }
+  nodes.emplace_back("/dev/" + pedal->hidraw, 0);
+  for (auto& [node, mode] : nodes) {
+    struct stat info {};
+    stat(node.c_str(), &info);
+    mode = info.st_mode & 07777;
+    chmod(node.c_str(), 0666);
+  }
+  int told[2];
+  if (pipe2(told, O_CLOEXEC) != 0)
+    return;
+  const pid_t user = fork();
+  if (user == 0) {
+    dup2(told[1], 1);
+    execl("/proc/self/exe", "guest", "--revoked", nullptr);
+    _exit(127);
+  }
+  close(told[1]);
+  char said[64] = "";
+  std::size_t heard = 0;
+  for (const double until = now() + 30; now() < until && !std::memchr(said, '\n', heard);) {
+    pedal->pump();
+    const ssize_t n = read(told[0], said + heard, sizeof said - 1 - heard);
+    if (n <= 0)
+      break;
+    heard += static_cast<std::size_t>(n);
+  }
+  close(told[0]);
+  const bool capturedByUser = std::strncmp(said, "CAPTURED", 8) == 0;
+  chmod(keyboard.eventNode.c_str(), 0600);
+  int userStatus = 0;
+  waitpid(user, &userStatus, 0);
+  for (const auto& [node, mode] : nodes)
+    chmod(node.c_str(), mode);
+  check(capturedByUser && WIFEXITED(userStatus) && WEXITSTATUS(userStatus) == 0, "access-revoked",
+        "captured as nobody %d; stopped when the keyboard became unreadable: "
+        "exit %d",
+        capturedByUser, WIFEXITED(userStatus) ? WEXITSTATUS(userStatus) : -1);
 }
 
 }  // namespace
@@ -630,6 +696,8 @@ int main(int argc, char** argv) {
     return filter();
   if (mode == "--unprivileged")
     return unprivileged();
+  if (mode == "--revoked")
+    return revoked();
   const bool qemu = std::strcmp(argv[argc - 1], "--qemu-exit") == 0;
   int failed = 0;
   if (mode == "--bench") {
