@@ -207,27 +207,26 @@ void store(const std::filesystem::path& file, std::string_view bytes) {
 
   // The bytes go to a file without a name, which a kill leaves nowhere; it gets its temporary
   // name only once it is complete and on the disk, just before it replaces the settings file.
-  // Where the file system cannot make such a file, a named temporary file takes its place from
-  // the start.
+  // Where the system cannot make or name such a file, a named temporary file takes its place
+  // from the start.
+  const auto complete = [&bytes](int fd) {
+    return ::fchmod(fd, fileMode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+  };
   std::string temporary;
-  Descriptor output(anonymous(directory.fd));
-  const bool named = output.fd < 0;
-  if (named) {
+  bool written = false;
+  if (const Descriptor unnamed(anonymous(directory.fd)); unnamed.fd >= 0)
+    written = complete(unnamed.fd) && link(unnamed.fd, directory.fd, name, temporary);
+  if (!written) {
     std::string pattern = (folder / (name + ".XXXXXX")).string();
-    output.fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (output.fd < 0)
+    const Descriptor named(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (named.fd < 0)
       refuse();
     temporary = pattern.substr(pattern.size() - name.size() - 7);
+    written = complete(named.fd);
   }
-
-  bool written =
-      ::fchmod(output.fd, fileMode) == 0 && writeAll(output.fd, bytes) && ::fsync(output.fd) == 0;
-  if (written && !named)
-    written = link(output.fd, directory.fd, name, temporary);
   written = written && ::renameat(directory.fd, temporary.c_str(), directory.fd, name.c_str()) == 0;
   if (!written) {
-    if (!temporary.empty())
-      ::unlinkat(directory.fd, temporary.c_str(), 0);
+    ::unlinkat(directory.fd, temporary.c_str(), 0);
     refuse();
   }
 
