@@ -235,7 +235,9 @@ struct Figures {
   double cpu = 0;                 // ns while pressing
   double switches = 0;
   int presses = 0;
-  double idleCpu = -1;          // ns over the idle period
+  double pressing = 0;  // s spent pressing
+  double idleCpu = -1;  // ns over the idle period
+  double idleSwitches = 0;
   std::vector<double> medians;  // of each round
 };
 
@@ -284,6 +286,7 @@ bool round(const Tool& tool, Pedal& pedal, Figures& figures, bool idle) {
   output.drain(0.05);
   std::vector<double> latencies;
   const Usage before = usage(running.pids);
+  const double begun = now();
   for (int i = 0; i < pressesPerRound; ++i) {
     double latency = 0;
     if (!press(pedal, output, latency)) {
@@ -295,11 +298,14 @@ bool round(const Tool& tool, Pedal& pedal, Figures& figures, bool idle) {
     pedal.pump();
   }
   const Usage after = usage(running.pids);
+  figures.pressing += now() - begun;
   if (idle) {
     sleepFor(1);
     const Usage rest = usage(running.pids);
     sleepFor(idleSeconds);
-    figures.idleCpu = usage(running.pids).cpu - rest.cpu;
+    const Usage rested = usage(running.pids);
+    figures.idleCpu = rested.cpu - rest.cpu;
+    figures.idleSwitches = rested.switches - rest.switches;
   }
   finish(running.pids);
   for (const double until = now() + 2; now() < until && tryGrab(pedal.eventNode) != 0;)
@@ -500,15 +506,21 @@ int bench() {
          figures[tool->name].medians.empty() ? 0.0 : figures[tool->name].medians.back());
   }
 
-  std::printf("\n%-20s %8s %9s %9s %9s %14s %16s %12s\n", "tool", "presses", "median_ms", "p99_ms",
-              "max_ms", "cpu_ms/1000pr", "idle_cpu_ms/10s", "ctxsw/press");
+  // Besides the figures while pressing, the same less what the tool costs idle over as long
+  // (its own idle rate): what the presses themselves cost.
+  std::printf("\n%-19s %7s %9s %8s %8s %13s %15s %11s %13s %15s\n", "tool", "presses", "median_ms",
+              "p99_ms", "max_ms", "cpu_ms/1000pr", "idle_cpu_ms/10s", "ctxsw/press",
+              "net_cpu_ms/1k", "net_ctxsw/press");
   for (const Tool& tool : tools) {
     const Figures& f = figures[tool.name];
     const double presses = std::max(1, f.presses);
-    std::printf("%-20s %8d %9.3f %9.3f %9.3f %14.1f %16.2f %12.2f\n", tool.name.c_str(), f.presses,
-                percentile(f.latencies, 0.5), percentile(f.latencies, 0.99),
-                percentile(f.latencies, 1.0), f.cpu / 1e6 / presses * 1000, f.idleCpu / 1e6,
-                f.switches / presses);
+    const double idleCpu = std::max(0.0, f.idleCpu) / idleSeconds * f.pressing;
+    const double idleSwitches = f.idleSwitches / idleSeconds * f.pressing;
+    std::printf("%-19s %7d %9.3f %8.3f %8.3f %13.1f %15.2f %11.2f %13.1f %15.2f\n",
+                tool.name.c_str(), f.presses, percentile(f.latencies, 0.5),
+                percentile(f.latencies, 0.99), percentile(f.latencies, 1.0),
+                f.cpu / 1e6 / presses * 1000, f.idleCpu / 1e6, f.switches / presses,
+                (f.cpu - idleCpu) / 1e6 / presses * 1000, (f.switches - idleSwitches) / presses);
   }
   std::string medians;
   for (const double median : figures["quillfen"].medians)
