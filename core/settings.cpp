@@ -72,6 +72,12 @@ std::string encode(const Settings& settings) {
 }
 
 Settings decode(std::string_view text) {
+  // The JSON parser takes a NUL byte for the end of its input, so a record followed by a NUL and
+  // anything else would decode. No JSON text holds a raw NUL: such a text is malformed, like any
+  // other text with bytes after the object.
+  if (text.find('\0') != std::string_view::npos)
+    throw json::parse_error::create(101, text.find('\0'), "settings: a NUL byte in the text",
+                                    nullptr);
   const json object = json::parse(text);
   if (!object.is_object())
     malformed("not a JSON object");

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <optional>
+#include <vector>
 
 #include "platform/linux/inputs.h"
 #include "platform/linux/keys.h"
@@ -30,6 +31,13 @@ bool ensurePoster() {
   return poster().has_value();
 }
 
+// Events posted and not yet written: the events of one report (a key's down and up) go to the
+// kernel in one write when the report has been handled.
+std::vector<input_event>& pending() {
+  static std::vector<input_event> events;
+  return events;
+}
+
 input_event event(std::uint16_t type, std::uint16_t code, std::int32_t value) {
   input_event e{};
   e.type = type;
@@ -47,6 +55,7 @@ RunLoop runLoopGetCurrent() {
 }
 
 int runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
+  linuxplatform::flushPosted();
   switch (linuxplatform::Loop::current().run(seconds, returnAfterSourceHandled)) {
     case linuxplatform::Loop::Result::finished:
       return runFinished;
@@ -160,7 +169,7 @@ void post(int, const Event& posted) {
     return;
   }
   events[count++] = event(EV_SYN, SYN_REPORT, 0);
-  linuxplatform::emit(*poster(), events, count);
+  pending().insert(pending().end(), events, events + count);
 }
 
 // ---- clock
@@ -172,3 +181,10 @@ double uptime() {
 }
 
 }  // namespace platform
+
+void linuxplatform::flushPosted() {
+  auto& events = platform::pending();
+  if (!events.empty() && platform::poster())
+    emit(*platform::poster(), events.data(), events.size());
+  events.clear();
+}

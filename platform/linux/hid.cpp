@@ -2,10 +2,12 @@
 // that keeps the set current, seizing by hidraw plus EVIOCGRAB of the device's evdev nodes, and
 // input reports read from hidraw on the worker's loop.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/input.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +18,7 @@
 #include "platform/linux/inputs.h"
 #include "platform/linux/objects.h"
 #include "platform/linux/sysfs.h"
+#include "platform/linux/uinput.h"
 
 namespace platform {
 
@@ -118,6 +121,13 @@ void monitorReady(void* context, std::uint32_t) {
   drain(*static_cast<ManagerObject*>(context));
 }
 
+// A manager scheduled on a loop learns of arrivals and departures from it, as they come; one
+// that is not must ask its monitor whenever its set is used.
+void catchUp(ManagerObject& manager) {
+  if (!manager.watch)
+    drain(manager);
+}
+
 void unwatch(DeviceObject& device) {
   if (device.loop && device.watch)
     device.loop->remove(device.watch);
@@ -147,6 +157,7 @@ void reportReady(void* context, std::uint32_t events) {
     const std::uint32_t id = device.reports && device.reports->numbered ? device.buffer[0] : 0;
     device.callback(device.callbackContext, success, &device, inputReportType, id, device.buffer,
                     n);
+    linuxplatform::flushPosted();
     return;
   }
   if (n < 0 && (errno == EAGAIN || errno == EINTR) && !(events & (EPOLLHUP | EPOLLERR)))
@@ -170,6 +181,50 @@ Return refusal(int error) {
   if (error == EBUSY)
     return exclusiveAccess;
   return noDevice;
+}
+
+// Whether a process other than this one holds the character device `devnode` open, under any
+// path. Only the processes whose descriptors this one may see are asked: the user's own (all of
+// them for root), which are the ones that can read a node the user was given.
+bool heldElsewhere(const std::string& devnode) {
+  struct stat node {};
+  if (stat(devnode.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
+    return false;
+  const std::string self = std::to_string(getpid());
+  DIR* processes = opendir("/proc");
+  if (!processes)
+    return false;
+  bool held = false;
+  while (const dirent* process = readdir(processes)) {
+    if (held)
+      break;
+    const std::string_view pid = process->d_name;
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string_view::npos || pid == self)
+      continue;
+    const std::string fds = "/proc/" + std::string(pid) + "/fd";
+    DIR* listing = opendir(fds.c_str());
+    if (!listing)
+      continue;  // another user's process, or one that just ended
+    while (const dirent* fd = readdir(listing)) {
+      if (fd->d_name[0] == '.')
+        continue;
+      const std::string link = fds + "/" + fd->d_name;
+      char target[64];
+      const ssize_t n = readlink(link.c_str(), target, sizeof target);
+      // Sockets, pipes and the like are no device node.
+      if (n <= 0 || target[0] != '/')
+        continue;
+      struct stat opened {};
+      if (stat(link.c_str(), &opened) == 0 && S_ISCHR(opened.st_mode) &&
+          opened.st_rdev == node.st_rdev) {
+        held = true;
+        break;
+      }
+    }
+    closedir(listing);
+  }
+  closedir(processes);
+  return held;
 }
 
 // The evdev nodes the kernel made for the same HID device.
@@ -256,13 +311,17 @@ void managerScheduleWithRunLoop(const Manager& manager, const RunLoop& runLoop) 
   if (!manager || !runLoop || !manager->monitor || manager->watch)
     return;
   manager->loop = runLoop->loop;
+  drain(*manager);
   manager->watch =
       manager->loop->add(udev_monitor_get_fd(manager->monitor), &monitorReady, manager.get());
+  // The input devices' state and access are then kept current from the same loop.
+  linuxplatform::Inputs::instance().attach(*manager->loop);
 }
 
 void managerUnscheduleFromRunLoop(const Manager& manager, const RunLoop&) {
   if (!manager || !manager->loop)
     return;
+  linuxplatform::Inputs::instance().detach(*manager->loop);
   manager->loop->remove(manager->watch);
   manager->watch = 0;
   manager->loop = nullptr;
@@ -277,7 +336,7 @@ std::vector<Device> managerCopyDevices(const Manager& manager) {
   std::vector<Device> devices;
   if (!manager || manager->vendor < 0)
     return devices;
-  drain(*manager);
+  catchUp(*manager);
   for (const auto& [syspath, device] : manager->devices)
     if (device->present)
       devices.push_back(device);
@@ -305,6 +364,10 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
     return noDevice;
   if (device->hidraw)
     return success;
+  // hidraw has no exclusive open: a reader that holds the node keeps receiving every report.
+  // Seizing is refused while one does, as another reader refuses it elsewhere.
+  if ((options & seizeDevice) && heldElsewhere(device->devnode))
+    return exclusiveAccess;
   Fd hidraw(open(device->devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!hidraw)
     return refusal(errno);
@@ -323,6 +386,8 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
           ioctl(taken.get(), EVIOCGRAB, 0);
         return refusal(error);
       }
+      // The grab holds the device's events back from everyone; nobody reads them here.
+      linuxplatform::maskEvents(fd.get(), false);
       grabs.push_back(std::move(fd));
       grabbed.push_back(node);
     }
@@ -330,6 +395,9 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
   device->hidraw = std::move(hidraw);
   device->grabs = std::move(grabs);
   device->grabbed = std::move(grabbed);
+  // What the seized device sends is no one's input: its keys held do not count as the user's.
+  for (const std::string& node : device->grabbed)
+    linuxplatform::Inputs::instance().exclude(node, true);
   rewatch(*device);
   return success;
 }
@@ -340,6 +408,8 @@ Return deviceClose(const Device& device, std::uint32_t) {
   unwatch(*device);
   for (Fd& taken : device->grabs)
     ioctl(taken.get(), EVIOCGRAB, 0);
+  for (const std::string& node : device->grabbed)
+    linuxplatform::Inputs::instance().exclude(node, false);
   device->grabs.clear();
   device->grabbed.clear();
   device->hidraw.reset();
@@ -386,13 +456,14 @@ bool linuxplatform::seized(const std::string& devnode) {
 namespace platform {
 
 bool preflightListenEventAccess() {
+  auto& inputs = linuxplatform::Inputs::instance();
   for (ManagerObject* manager : managers()) {
-    drain(*manager);
+    catchUp(*manager);
     for (const auto& [syspath, device] : manager->devices)
-      if (access(device->devnode.c_str(), R_OK) != 0)
+      if (!inputs.accessible(device->devnode, R_OK))
         return false;
   }
-  return linuxplatform::Inputs::instance().readable();
+  return inputs.readable();
 }
 
 void requestListenEventAccess() {}

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <linux/input.h>
+#include <sys/epoll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -44,6 +46,18 @@ bool isPointer(const std::vector<std::uint64_t>& keys) {
 
 }  // namespace
 
+void maskEvents(int fd, bool f12) {
+  std::array<unsigned long, EV_CNT / longBits + 1> types{};
+  types[EV_KEY / longBits] |= 1UL << (EV_KEY % longBits);
+  KeyBits keys{};
+  if (f12)
+    keys[KEY_F12 / longBits] |= 1UL << (KEY_F12 % longBits);
+  input_mask typeMask{0, sizeof types, reinterpret_cast<std::uintptr_t>(types.data())};
+  input_mask keyMask{EV_KEY, sizeof keys, reinterpret_cast<std::uintptr_t>(keys.data())};
+  ioctl(fd, EVIOCSMASK, &keyMask);
+  ioctl(fd, EVIOCSMASK, &typeMask);
+}
+
 std::string readText(const std::string& path) {
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd)
@@ -68,7 +82,7 @@ Inputs& Inputs::instance() {
   return inputs;
 }
 
-Inputs::Inputs() : udev_(udev_new()) {
+Inputs::Inputs() : udev_(udev_new()), inotify_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
   if (!udev_)
     return;
   // The monitor is listening before the enumeration, so no arrival falls between the two.
@@ -87,9 +101,52 @@ Inputs::Inputs() : udev_(udev_new()) {
   scan();
 }
 
+bool Inputs::live() const {
+  return loop_ && monitorWatch_ && changedWatch_;
+}
+
+void Inputs::attach(Loop& loop) {
+  if (loop_ && loop_ != &loop)
+    return;
+  if (attached_++ > 0)
+    return;
+  loop_ = &loop;
+  ++generation_;
+  refresh();
+  if (monitor_)
+    monitorWatch_ = loop.add(udev_monitor_get_fd(monitor_), &Inputs::monitorReady, this);
+  if (inotify_)
+    changedWatch_ = loop.add(inotify_.get(), &Inputs::changedReady, this);
+  for (auto& [sysname, node] : nodes_)
+    watchF12(node);
+  recheckF12();
+}
+
+void Inputs::detach(Loop& loop) {
+  if (loop_ != &loop || attached_ == 0 || --attached_ > 0)
+    return;
+  loop.remove(monitorWatch_);
+  loop.remove(changedWatch_);
+  monitorWatch_ = changedWatch_ = 0;
+  for (auto& [sysname, node] : nodes_) {
+    loop.remove(node.watch);
+    node.watch = 0;
+  }
+  for (const auto& [path, entry] : access_)
+    inotify_rm_watch(inotify_.get(), entry.watch);
+  access_.clear();
+  loop_ = nullptr;
+  ++generation_;
+}
+
 void Inputs::scan() {
   // Devices that left while events were lost are told to the listener as departures.
-  std::map<std::string, InputNode> before = std::exchange(nodes_, {});
+  std::set<std::string> before;
+  for (const auto& [sysname, node] : nodes_)
+    if (node.pointer && !node.ours)
+      before.insert(sysname);
+  while (!nodes_.empty())
+    erase(nodes_.begin());
   udev_enumerate* enumerate = udev_enumerate_new(udev_);
   udev_enumerate_add_match_subsystem(enumerate, "input");
   udev_enumerate_add_match_sysname(enumerate, "event*");
@@ -103,9 +160,17 @@ void Inputs::scan() {
     }
   }
   udev_enumerate_unref(enumerate);
-  for (const auto& [sysname, node] : before)
-    if (!nodes_.count(sysname) && node.pointer && !node.ours && listener_)
+  for (const std::string& sysname : before)
+    if (!nodes_.count(sysname) && listener_)
       listener_(listenerContext_, sysname, false);
+  recheckF12();
+}
+
+void Inputs::erase(std::map<std::string, InputNode>::iterator node) {
+  if (loop_)
+    loop_->remove(node->second.watch);
+  nodes_.erase(node);
+  ++generation_;
 }
 
 void Inputs::add(udev_device* device) {
@@ -116,15 +181,18 @@ void Inputs::add(udev_device* device) {
   udev_device* parent = udev_device_get_parent_with_subsystem_devtype(device, "input", nullptr);
   if (!parent)
     return;
+  if (const auto old = nodes_.find(sysname); old != nodes_.end())
+    erase(old);
   InputNode node;
   node.sysname = sysname;
   node.devnode = devnode;
   const std::string syspath = udev_device_get_syspath(parent);
   const std::string phys = readText(syspath + "/phys");
   node.ours = std::string_view(phys).starts_with(ourPhysPrefix);
-  const auto keys = parseCapabilities(readText(syspath + "/capabilities/key"));
-  const bool buttons = keys && isPointer(*keys);
-  node.keyboard = keys && isKeyboard(*keys);
+  if (auto keys = parseCapabilities(readText(syspath + "/capabilities/key")))
+    node.keys = std::move(*keys);
+  const bool buttons = isPointer(node.keys);
+  node.keyboard = isKeyboard(node.keys);
   if (std::strcmp(monitorSource(), "udev") == 0) {
     const auto is = [device](const char* property) {
       const char* value = udev_device_get_property_value(device, property);
@@ -138,18 +206,108 @@ void Inputs::add(udev_device* device) {
     node.required = node.keyboard || buttons;
   }
   if (!node.ours && (node.keyboard || buttons || node.required))
-    node.state.reset(open(devnode, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    open(node);
   const bool pointer = node.pointer && !node.ours;
-  nodes_.insert_or_assign(node.sysname, std::move(node));
+  InputNode& added = nodes_.insert_or_assign(node.sysname, std::move(node)).first->second;
+  watchF12(added);
+  ++generation_;
   if (pointer && listener_)
     listener_(listenerContext_, sysname, true);
+}
+
+void Inputs::open(InputNode& node) {
+  ++generation_;
+  node.state.reset(::open(node.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (node.state)
+    maskEvents(node.state.get(), hasCapability(node.keys, KEY_F12));
+}
+
+void Inputs::watchF12(InputNode& node) {
+  if (loop_ && !node.watch && node.state && !node.ours && hasCapability(node.keys, KEY_F12)) {
+    node.watch = loop_->add(node.state.get(), &Inputs::f12Ready, &node);
+    ++generation_;
+  }
+}
+
+void Inputs::recheckF12() {
+  f12_ = false;
+  for (const auto& [sysname, node] : nodes_) {
+    if (!counts(node) || !hasCapability(node.keys, KEY_F12))
+      continue;
+    KeyBits bits{};
+    if (ioctl(node.state.get(), EVIOCGKEY(sizeof bits), bits.data()) >= 0 &&
+        bitSet(bits, KEY_F12)) {
+      f12_ = true;
+      return;
+    }
+  }
+}
+
+void Inputs::monitorReady(void* context, std::uint32_t) {
+  static_cast<Inputs*>(context)->refresh();
+}
+
+void Inputs::f12Ready(void* context, std::uint32_t events) {
+  auto& node = *static_cast<InputNode*>(context);
+  Inputs& inputs = instance();
+  input_event seen[16];
+  ssize_t n;
+  while ((n = read(node.state.get(), seen, sizeof seen)) > 0) {
+  }
+  // A device that fails or hangs up is about to leave; its removal comes from the monitor.
+  if ((n < 0 && errno != EAGAIN && errno != EINTR) || (events & (EPOLLHUP | EPOLLERR))) {
+    inputs.loop_->remove(node.watch);
+    node.watch = 0;
+    ++inputs.generation_;
+  }
+  inputs.recheckF12();
+}
+
+void Inputs::changedReady(void* context, std::uint32_t) {
+  static_cast<Inputs*>(context)->changed();
+}
+
+void Inputs::changed() {
+  ++generation_;
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(inotify_.get(), buffer, sizeof buffer);
+    if (n <= 0)
+      return;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += sizeof(inotify_event) + event->len;
+      if (event->mask & IN_Q_OVERFLOW) {
+        // Changes were lost: ask every node again.
+        for (const auto& [path, entry] : access_)
+          inotify_rm_watch(inotify_.get(), entry.watch);
+        access_.clear();
+        continue;
+      }
+      const bool gone = (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0;
+      for (auto entry = access_.begin(); entry != access_.end();) {
+        if (entry->second.watch != event->wd) {
+          ++entry;
+        } else if (gone) {
+          if (!(event->mask & IN_IGNORED))
+            inotify_rm_watch(inotify_.get(), entry->second.watch);
+          entry = access_.erase(entry);
+        } else {
+          entry->second.error = check(entry->first, entry->second.mode);
+          ++entry;
+        }
+      }
+    }
+  }
 }
 
 void Inputs::refresh() {
   if (!monitor_)
     return;
+  bool any = false;
   errno = 0;
   while (udev_device* device = udev_monitor_receive_device(monitor_)) {
+    any = true;
     const char* action = udev_device_get_action(device);
     const char* sysname = udev_device_get_sysname(device);
     // A change (udevadm trigger, a new rule) may change the device's class and our access.
@@ -160,7 +318,7 @@ void Inputs::refresh() {
       const auto found = nodes_.find(sysname);
       if (found != nodes_.end()) {
         const bool pointer = found->second.pointer && !found->second.ours;
-        nodes_.erase(found);
+        erase(found);
         if (pointer && listener_)
           listener_(listenerContext_, sysname, false);
       }
@@ -170,17 +328,46 @@ void Inputs::refresh() {
   // The socket overflowed while nobody read it: what it dropped is learnt by a new scan.
   if (errno == ENOBUFS)
     scan();
+  else if (any)
+    recheckF12();
 }
 
 bool Inputs::down(std::uint16_t code) {
-  return down(std::vector<std::uint16_t>{code}).front();
+  const bool current = live();
+  if (!current)
+    refresh();
+  // F12, the watchdog's question of every pass, is answered from the F12 events of the
+  // keyboards the loop watches; only a keyboard without a watch is asked.
+  const bool f12 = current && code == KEY_F12;
+  if (f12 && (f12_ || (unwatchedAt_ == generation_ && !unwatched_)))
+    return f12_;
+  bool unwatched = false;
+  for (const auto& [name, node] : nodes_) {
+    if (!counts(node) || !hasCapability(node.keys, code) || (f12 && node.watch))
+      continue;
+    unwatched = true;
+    KeyBits bits{};
+    if (ioctl(node.state.get(), EVIOCGKEY(sizeof bits), bits.data()) >= 0 && bitSet(bits, code))
+      return true;
+  }
+  if (f12) {
+    unwatchedAt_ = generation_;
+    unwatched_ = unwatched;
+  }
+  return false;
 }
 
 std::vector<bool> Inputs::down(const std::vector<std::uint16_t>& codes) {
-  refresh();
+  if (!live())
+    refresh();
   std::vector<bool> result(codes.size(), false);
   for (const auto& [name, node] : nodes_) {
-    if (node.ours || !node.state)
+    if (!counts(node))
+      continue;
+    bool relevant = false;
+    for (const std::uint16_t code : codes)
+      relevant = relevant || hasCapability(node.keys, code);
+    if (!relevant)
       continue;
     KeyBits bits{};
     if (ioctl(node.state.get(), EVIOCGKEY(sizeof bits), bits.data()) < 0)
@@ -193,21 +380,66 @@ std::vector<bool> Inputs::down(const std::vector<std::uint16_t>& codes) {
 }
 
 bool Inputs::readable() {
-  refresh();
+  const bool current = live();
+  if (!current)
+    refresh();
+  else if (readableAt_ == generation_)
+    return readable_;
+  readable_ = readableNow();
+  // A refusal is asked again next time: a node that could not be opened may open then.
+  readableAt_ = current && readable_ ? generation_ : 0;
+  return readable_;
+}
+
+bool Inputs::readableNow() {
   if (!udev_)
     return false;
   for (auto& [name, node] : nodes_) {
     if (node.ours || !node.required)
       continue;
-    if (access(node.devnode.c_str(), R_OK) != 0)
+    // A node that is gone belongs to a device that is leaving: the monitor tells of it.
+    const int error = accessError(node.devnode, R_OK);
+    if (error == ENOENT)
+      continue;
+    if (error != 0)
       return false;
     // Access granted since the device arrived (the user logged in, the rule was installed).
-    if (!node.state)
-      node.state.reset(open(node.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!node.state) {
+      open(node);
+      watchF12(node);
+    }
     if (!node.state)
       return false;
   }
   return true;
+}
+
+int Inputs::check(const std::string& path, int mode) {
+  return access(path.c_str(), mode) == 0 ? 0 : errno;
+}
+
+int Inputs::accessError(const std::string& path, int mode) {
+  if (!live())
+    return check(path, mode);
+  const auto found = access_.find(path);
+  if (found != access_.end() && found->second.mode == mode)
+    return found->second.error;
+  // Watching first, so that no change falls between the answer and the watch.
+  const int watch =
+      inotify_add_watch(inotify_.get(), path.c_str(), IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
+  const int error = check(path, mode);
+  if (watch >= 0 && found == access_.end())
+    access_.emplace(path, Access{mode, error, watch});
+  return error;
+}
+
+void Inputs::exclude(const std::string& devnode, bool excluded) {
+  ++generation_;
+  if (excluded)
+    excluded_.insert(devnode);
+  else
+    excluded_.erase(devnode);
+  recheckF12();
 }
 
 }  // namespace linuxplatform

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/linux/fd.h"
+#include "platform/linux/loop.h"
 
 namespace linuxplatform {
 
@@ -26,26 +28,51 @@ struct InputNode {
   // classification decides (ID_INPUT_KEYBOARD, ID_INPUT_MOUSE, ID_INPUT_TOUCHPAD), the same the
   // udev rule grants by; without udev, the capabilities do.
   bool required = false;
-  Fd state;  // opened for EVIOCGKEY; never read, so no event of it is lost
+  std::vector<std::uint64_t> keys;  // its key capabilities, as parseCapabilities gives them
+  // Opened for EVIOCGKEY. The kernel queues on it only F12's events (EVIOCSMASK), which wake the
+  // loop; state queries read the key bitmap, so no event of the device is lost to anyone.
+  Fd state;
+  std::uint64_t watch = 0;  // the loop's watch of `state`, for F12
 };
 
-// The input devices present, kept current by a udev monitor that is drained whenever the set is
-// used, so a query costs no scan of the file system. Used on the backend's worker thread only.
+// The input devices present and what the program asks of them: which keys and buttons are held
+// on the user's keyboards and pointers, and whether this process may read them.
+//
+// Attached to the worker's loop, everything that can be announced is: a udev monitor tells of
+// devices arriving and leaving, inotify of changed access to their nodes (and to any other node
+// asked about with `accessible`), and each keyboard's F12 events of the recovery chord. Between
+// announcements the answers come from what was learnt, so the watchdog's pass makes no system
+// call. Not attached, every query reads afresh. Used on the backend's worker thread only.
 class Inputs {
  public:
   static Inputs& instance();
 
+  // Keeps the state current from `loop` (the worker's), until as many `detach` as `attach`.
+  // Only one loop at a time: a second loop is not attached.
+  void attach(Loop& loop);
+  void detach(Loop& loop);
+
   // Applies the device arrivals and departures the monitor has seen since the last call.
   void refresh();
-  int monitorFd() const { return monitor_ ? udev_monitor_get_fd(monitor_) : -1; }
   const std::map<std::string, InputNode>& nodes() const { return nodes_; }
 
-  // Whether any keyboard or pointer present (ours excluded) holds evdev key `code` down.
+  // Whether any keyboard or pointer present holds evdev key `code` down. Our own devices and
+  // the excluded nodes (a seized pedal's) are no one's input and never count; only devices that
+  // have the key are asked.
   bool down(std::uint16_t code);
-  // The evdev keys among `codes` that are down on any keyboard or pointer, ours excluded.
+  // The evdev keys among `codes` that are down on any keyboard or pointer, as `down`.
   std::vector<bool> down(const std::vector<std::uint16_t>& codes);
   // Whether every required keyboard and pointing device present is readable by this process.
   bool readable();
+  // access(path, mode) == 0, remembered while attached until inotify reports a change of the
+  // node's attributes (a chmod, an ACL given or taken) or its removal.
+  bool accessible(const std::string& path, int mode) { return accessError(path, mode) == 0; }
+  // The same, as 0 or the errno of access().
+  int accessError(const std::string& path, int mode);
+
+  // The evdev nodes of a seized device: their state stops counting as input while excluded.
+  void exclude(const std::string& devnode, bool excluded);
+  bool excluded(const std::string& devnode) const { return excluded_.count(devnode) != 0; }
 
   // Told about every pointing device that arrives or leaves (not ours), after `refresh`.
   using Listener = void (*)(void* context, const std::string& sysname, bool added);
@@ -60,13 +87,55 @@ class Inputs {
   Inputs();
   void scan();
   void add(udev_device* device);
+  void erase(std::map<std::string, InputNode>::iterator node);
+  void open(InputNode& node);
+  bool live() const;
+  bool readableNow();
+  void watchF12(InputNode& node);
+  void recheckF12();
+  void changed();  // inotify reported
+  bool counts(const InputNode& node) const {
+    return !node.ours && node.state && !excluded_.count(node.devnode);
+  }
+  static void monitorReady(void* context, std::uint32_t events);
+  static void changedReady(void* context, std::uint32_t events);
+  static void f12Ready(void* context, std::uint32_t events);
 
   udev* udev_ = nullptr;
   udev_monitor* monitor_ = nullptr;
   std::map<std::string, InputNode> nodes_;
+  std::set<std::string> excluded_;
   Listener listener_ = nullptr;
   void* listenerContext_ = nullptr;
+
+  Loop* loop_ = nullptr;
+  int attached_ = 0;
+  std::uint64_t monitorWatch_ = 0;
+  std::uint64_t changedWatch_ = 0;
+  bool f12_ = false;  // F12 down on a keyboard that counts, while attached
+  // Answers that hold until anything they depend on changes: every change of the nodes, their
+  // watches, their access or the exclusions counts up `generation_`.
+  std::uint64_t generation_ = 1;
+  std::uint64_t unwatchedAt_ = 0;
+  bool unwatched_ = true;  // a keyboard with F12 has no watch: it must be asked
+  std::uint64_t readableAt_ = 0;
+  bool readable_ = false;
+
+  struct Access {
+    int mode;
+    int error;  // of access(): 0 when granted
+    int watch;  // inotify's watch descriptor
+  };
+  static int check(const std::string& path, int mode);
+  Fd inotify_;
+  std::map<std::string, Access> access_;  // by path
 };
+
+// Makes the kernel queue on the evdev descriptor `fd` only F12's key events (with `f12`) or no
+// event at all: for descriptors opened for state or for a grab, whose events nobody reads, and
+// whose queue then costs nothing and never fills. Without EVIOCSMASK (kernels before 4.4) every
+// event is queued, as if this had not been called.
+void maskEvents(int fd, bool f12);
 
 // Reads a whole small file (sysfs attribute, uevent); empty when it cannot be read.
 std::string readText(const std::string& path);

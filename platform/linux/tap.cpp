@@ -65,7 +65,6 @@ struct TapObject : std::enable_shared_from_this<TapObject> {
   linuxplatform::Loop* loop = nullptr;
   // Arrivals and departures are handled from the loop, by one deferred call at a time.
   std::uint64_t wake = 0;
-  std::uint64_t monitorWatch = 0;
   std::vector<std::pair<std::string, bool>> pending;  // (event node, arrived)
   std::map<std::string, std::unique_ptr<Guarded>> guarded;
   std::uint64_t generation = 0;  // changes whenever a guard is made or removed
@@ -256,10 +255,6 @@ void wakeReady(void* context, std::uint32_t) {
     disable(tap);
 }
 
-void monitorReady(void*, std::uint32_t) {
-  linuxplatform::Inputs::instance().refresh();
-}
-
 void pointerChanged(void* context, const std::string& sysname, bool arrived) {
   TapObject& tap = *static_cast<TapObject*>(context);
   tap.pending.emplace_back(sysname, arrived);
@@ -268,9 +263,10 @@ void pointerChanged(void* context, const std::string& sysname, bool arrived) {
 
 void attach(TapObject& tap, linuxplatform::Loop& loop) {
   auto& inputs = linuxplatform::Inputs::instance();
+  // Arrivals and departures reach the listener from the loop.
+  inputs.attach(loop);
   inputs.refresh();
   tap.loop = &loop;
-  tap.monitorWatch = loop.add(inputs.monitorFd(), &monitorReady, nullptr);
   inputs.listen(&pointerChanged, &tap);
   // Guarding starts from the loop, like every later arrival, so that a device that cannot be
   // guarded reaches the callback from the loop and never from inside this call.
@@ -283,12 +279,13 @@ void attach(TapObject& tap, linuxplatform::Loop& loop) {
 void detach(TapObject& tap) {
   if (!tap.loop)
     return;
-  linuxplatform::Inputs::instance().listen(nullptr, nullptr);
+  auto& inputs = linuxplatform::Inputs::instance();
+  inputs.listen(nullptr, nullptr);
+  inputs.detach(*tap.loop);
   while (!tap.guarded.empty())
     unguard(tap, tap.guarded.begin()->first);
   tap.loop->remove(tap.wake);
-  tap.loop->remove(tap.monitorWatch);
-  tap.wake = tap.monitorWatch = 0;
+  tap.wake = 0;
   tap.pending.clear();
   tap.loop = nullptr;
   ++tap.generation;

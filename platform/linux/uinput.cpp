@@ -48,7 +48,7 @@ bool has(const std::array<unsigned long, N>& bits, unsigned bit) {
 
 bool uinputWritable() {
   for (const char* path : uinputPaths)
-    if (access(path, W_OK) == 0)
+    if (Inputs::instance().accessible(path, W_OK))
       return true;
   return false;
 }

@@ -34,4 +34,8 @@ bool emit(const Virtual& device, const input_event* events, std::size_t count);
 
 void destroy(Virtual& device);
 
+// Writes the events posted since the last call to the program's virtual device, in one write.
+// Called when an input report has been handled and whenever the loop is about to run.
+void flushPosted();
+
 }  // namespace linuxplatform

@@ -1,13 +1,17 @@
 #include "app/file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -120,6 +124,7 @@ TEST_F(FileTest, LoadGivesDefaultsForAnythingButAValidRecord) {
                        R"("right":"scrollDown"},"guardScope":"right"})"),
            std::string(R"({"version":1,"mappings":{"left":"f13"},"guardScope":"right"})"),
            valid.substr(0, valid.size() - 1),
+           valid + std::string(64, '\0'),  // the zero-filled tail a crash can leave
            std::string(),
        }) {
     put(file, bad);
@@ -156,8 +161,26 @@ TEST_F(FileTest, LoadDoesNotHangOnEndlessSources) {
   EXPECT_EQ(load(pipe), Settings()) << "a pipe without a writer";
 }
 
+// Sets the process's umask for one test and restores it afterwards.
+struct Umask {
+  mode_t saved;
+  explicit Umask(mode_t mask) : saved(umask(mask)) {}
+  ~Umask() { umask(saved); }
+};
+
+constexpr fs::perms userOnly = fs::perms::owner_all;
+constexpr fs::perms userReadWrite = fs::perms::owner_read | fs::perms::owner_write;
+
+fs::perms mode(const fs::path& path) {
+  return fs::status(path).permissions() & fs::perms::all;
+}
+
 TEST_F(FileTest, StoreReplacesTheWholeFileAndLeavesNoTemporaryFile) {
+  const Umask open(0);
   const fs::path file = root / "settings.json";
+  put(file, "old");
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                            fs::perms::others_read);
   store(file, valid);
   EXPECT_EQ(read(file), valid);
   EXPECT_EQ(load(file), expected());
@@ -166,9 +189,54 @@ TEST_F(FileTest, StoreReplacesTheWholeFileAndLeavesNoTemporaryFile) {
   store(file, "{}");
   EXPECT_EQ(read(file), "{}") << "a shorter content leaves nothing of the longer one";
   EXPECT_EQ(entries(root), std::vector<std::string>{"settings.json"});
-  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                fs::perms::others_read);
+  EXPECT_EQ(mode(file), userReadWrite) << "private to the user whatever the umask";
+}
+
+TEST_F(FileTest, StoreRemovesTemporaryFilesOfEarlierSavesOnly) {
+  const fs::path file = root / "settings.json";
+  for (const char* name : {"settings.json.a1B2c3", "settings.json.bak", "settings.json.a1B2c",
+                           "other.json.a1B2c3", "settings.json.a1B2-3"})
+    put(root / name, "left");
+  fs::create_directory(root / "settings.json.Folder");
+  store(file, valid);
+  std::vector<std::string> left = entries(root);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"other.json.a1B2c3", "settings.json",
+                                            "settings.json.Folder", "settings.json.a1B2-3",
+                                            "settings.json.a1B2c", "settings.json.bak"}));
+}
+
+// A save killed at any moment leaves the old or the new record; whatever temporary file it left
+// is gone after the next save.
+TEST_F(FileTest, KilledSavesLeaveOldOrNewAndTheNextSaveTidiesUp) {
+  const fs::path file = root / "settings.json";
+  const std::string other = encode(Settings());
+  store(file, other);
+  std::mt19937 random(7);
+  for (int round = 0; round < 20; ++round) {
+    int saving[2];
+    ASSERT_EQ(pipe(saving), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      store(file, valid);
+      [[maybe_unused]] const ssize_t told = write(saving[1], "s", 1);
+      for (int i = 0;; ++i)
+        store(file, i % 2 ? valid : other);
+    }
+    char told;
+    ASSERT_EQ(::read(saving[0], &told, 1), 1);  // the child saves in a loop by now
+    close(saving[0]);
+    close(saving[1]);
+    usleep(static_cast<useconds_t>(random() % 500));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::string now = read(file);
+    EXPECT_TRUE(now == valid || now == other) << "round " << round << ": " << now;
+  }
+  store(file, valid);
+  EXPECT_EQ(entries(root), std::vector<std::string>{"settings.json"});
 }
 
 TEST_F(FileTest, FailedStoreKeepsTheOldContent) {
@@ -184,10 +252,18 @@ TEST_F(FileTest, FailedStoreKeepsTheOldContent) {
   EXPECT_EQ(entries(root), std::vector<std::string>{"blocked.json"});
 }
 
-TEST_F(FileTest, PrepareCreatesParentsButNotOverAFile) {
+TEST_F(FileTest, PrepareCreatesPrivateParentsButNotOverAFile) {
   const fs::path folder = root / "a" / "b" / "Quillfen";
+  const fs::perms before = mode(root);
+  for (const mode_t mask : {0000, 0277}) {
+    const Umask any(mask);
+    prepare(folder);
+    for (const fs::path& made : {root / "a", root / "a" / "b", folder})
+      EXPECT_EQ(mode(made), userOnly) << made << " under umask " << mask;
+    EXPECT_EQ(mode(root), before) << "an existing folder keeps its mode";
+    fs::remove_all(root / "a");
+  }
   prepare(folder);
-  EXPECT_TRUE(fs::is_directory(folder));
   prepare(folder);  // an existing folder is fine
 
   put(root / "Quillfen", "plain");

@@ -94,7 +94,8 @@ TEST(SettingsJson, DecodesAnyOrderIgnoresExtrasAndDoesNotValidate) {
 }
 
 TEST(SettingsJson, RefusesMissingMembersWrongTypesAndMalformedText) {
-  const char* bad[] = {
+  using namespace std::string_literals;
+  const std::string bad[] = {
       R"({"version":1,"mappings":{"left":"none","middle":"none","right":"none"}})",
       R"({"version":1,"guardScope":"off"})",
       R"({"mappings":{},"guardScope":"off"})",
@@ -108,10 +109,15 @@ TEST(SettingsJson, RefusesMissingMembersWrongTypesAndMalformedText) {
       R"([1,2,3])",
       R"("text")",
       R"({"version":1,"mappings":{},"guardScope":"off"} trailing)",
+      // A zero-filled tail, as a crash in the middle of a write leaves, or a NUL then garbage.
+      R"({"version":1,"mappings":{},"guardScope":"off"})"
+      "\0\0\0"s,
+      R"({"version":1,"mappings":{},"guardScope":"off"})"
+      "\0trailing"s,
       "",
       "{\"version\":1,\"mappings\":{},\"guardScope\":\"o\xff\"}",
   };
-  for (const char* text : bad) {
+  for (const std::string& text : bad) {
     EXPECT_THROW(decode(text), nlohmann::json::exception) << text;
   }
   EXPECT_EQ(decode(R"({"version":-3,"mappings":{},"guardScope":""})").version, -3);

@@ -26,6 +26,18 @@ const std::uint8_t wideBytes[] = {
     0x00, 0x75, 0x08, 0x95, 0x08, 0x09, 0x01, 0x81, 0x02, 0xC0,
 };
 
+// A keyboard of two bytes: eight modifier bits (left Control, Shift, Alt, GUI, then the right
+// ones) and one key slot.
+const std::uint8_t keyboardBytes[] = {
+    0x05, 0x01, 0x09, 0x06, 0xA1, 0x01,              // Generic Desktop, Keyboard, Application
+    0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7,              //   Keyboard page, modifiers E0 to E7
+    0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08,  //   eight one-bit fields
+    0x81, 0x02,                                      //   Input (Data, Variable, Absolute)
+    0x19, 0x00, 0x29, 0xFF, 0x15, 0x00, 0x26, 0xFF,  //   keys 0 to 255
+    0x00, 0x75, 0x08, 0x95, 0x01, 0x81, 0x00,        //   one eight-bit slot (Data, Array)
+    0xC0,
+};
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path);
   std::stringstream text;
@@ -67,6 +79,10 @@ void sleepFor(double seconds) {
 
 std::span<const std::uint8_t> pedalDescriptor() {
   return pedalDescriptorBytes;
+}
+
+std::span<const std::uint8_t> keyboardDescriptor() {
+  return keyboardBytes;
 }
 
 std::span<const std::uint8_t> wideDescriptor() {

@@ -44,6 +44,9 @@ bool sendReport(int uhid, std::span<const std::uint8_t> report);
 
 // The pedal's descriptor: Consumer / Programmable Buttons with three Button bits, two bytes.
 std::span<const std::uint8_t> pedalDescriptor();
+// A keyboard whose two-byte reports hold the modifier bits and one key: left pedal = left
+// Control, middle = left Shift, right = left Alt, and byte 1 any key.
+std::span<const std::uint8_t> keyboardDescriptor();
 // A vendor-page device with one eight-byte input report.
 std::span<const std::uint8_t> wideDescriptor();
 

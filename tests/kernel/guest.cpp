@@ -2,10 +2,12 @@
 // with uhid pedals and uinput devices standing for the user's mouse and keyboard. Prints one PASS
 // or FAIL line per check and a summary, and reports the verdict to qemu's isa-debug-exit port.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/io.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,7 +25,9 @@
 
 #include "backend/backend.h"
 #include "core/settings.h"
+#include "tests/kernel/bench.h"
 #include "tests/kernel/devices.h"
+#include "tests/kernel/harness.h"
 
 namespace {
 
@@ -43,16 +47,6 @@ void check(bool ok, const char* step, const char* format, ...) {
     ++failures;
 }
 
-void info(const char* format, ...) {
-  std::printf("INFO ");
-  va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  std::printf("\n");
-  std::fflush(stdout);
-}
-
 const std::string found0 =
     "Found 0 matching VEC HID services. Exactly one is required; composite or identical devices "
     "are not eligible.";
@@ -61,130 +55,7 @@ const std::string found2 =
     "are not eligible.";
 const std::string unsupported =
     "VEC device found, but its report format is unsupported. No capture available.";
-const std::string started =
-    "Isolated test started. Release pedals to establish neutral, then learn each pedal. Verify "
-    "originals and ordinary mouse in another app.";
 const std::string changed = "Device or input permission changed. Inspect again.";
-
-// The Backend with its statuses delivered to this thread, which also sends the heartbeat.
-class Harness {
- public:
-  Harness() : backend(std::make_shared<Backend>()), mailbox(std::make_shared<Mailbox>()) {
-    // The worker may publish until it ends, so the mailbox is shared with it, not borrowed.
-    backend->dispatch = [mailbox = mailbox](std::function<void()> closure) {
-      std::lock_guard hold(mailbox->lock);
-      mailbox->queue.push_back(std::move(closure));
-    };
-    backend->update = [this](const std::string& message, bool, bool,
-                             const std::vector<std::string>&) { statuses.push_back(message); };
-    backend->launch();
-  }
-  ~Harness() {
-    // The worker holds the backend until it ends, and so does each status not yet delivered:
-    // deliver them until this is the last hold, so the backend (and its thread) ends here.
-    backend->close();
-    for (const double end = now() + 5; now() < end && backend.use_count() > 1; sleepFor(0.005))
-      pump();
-    pump();
-  }
-
-  void send(std::function<void(Backend&)> command) {
-    Backend* b = backend.get();
-    backend->send([b, command] { command(*b); });
-  }
-
-  // Runs the delivered statuses and pings.
-  void pump() {
-    std::deque<std::function<void()>> taken;
-    {
-      std::lock_guard hold(mailbox->lock);
-      taken.swap(mailbox->queue);
-    }
-    for (auto& closure : taken)
-      closure();
-    backend->ping();
-  }
-
-  // Waits for a status equal to `text` among those published from now on; returns the statuses
-  // seen meanwhile, joined, when it does not come.
-  bool await(const std::string& text, double seconds, std::string* seen = nullptr) {
-    const std::size_t from = statuses.size();
-    for (const double end = now() + seconds; now() < end; sleepFor(0.002)) {
-      pump();
-      for (std::size_t i = from; i < statuses.size(); ++i)
-        if (statuses[i] == text)
-          return true;
-    }
-    if (seen)
-      for (std::size_t i = from; i < statuses.size(); ++i)
-        *seen += "[" + statuses[i] + "] ";
-    return false;
-  }
-
-  // Sends a command and waits for its status.
-  bool run(std::function<void(Backend&)> command, const std::string& text, double seconds = 5) {
-    std::string seen;
-    const std::size_t from = statuses.size();
-    send(std::move(command));
-    for (const double end = now() + seconds; now() < end; sleepFor(0.002)) {
-      pump();
-      for (std::size_t i = from; i < statuses.size(); ++i)
-        if (statuses[i] == text)
-          return true;
-    }
-    for (std::size_t i = from; i < statuses.size(); ++i)
-      seen += "[" + statuses[i] + "] ";
-    info("expected [%s], saw %s", text.c_str(), seen.c_str());
-    return false;
-  }
-
-  std::shared_ptr<Backend> backend;
-  std::vector<std::string> statuses;
-
- private:
-  struct Mailbox {
-    std::mutex lock;
-    std::deque<std::function<void()>> queue;
-  };
-  std::shared_ptr<Mailbox> mailbox;
-};
-
-std::string deviceLine(const std::string& name, std::uint64_t instance) {
-  return name + " \u00B7 05f3:00ff \u00B7 two-byte candidate protocol \u00B7 registry " +
-         std::to_string(instance) + ". Physical compatibility unverified.";
-}
-
-std::string learningStatus(const std::vector<std::string>& learned) {
-  std::string names;
-  for (const auto& name : learned)
-    names += (names.empty() ? "" : ", ") + name;
-  return "Isolated / paused \u00B7 learned: " + names + " \u00B7 held: 0";
-}
-
-using Send = std::function<bool(std::uint8_t)>;
-
-// Learns left = 1, middle = 2, right = 4 through real reports.
-bool learnAll(Harness& h, const Send& send) {
-  if (!send(0) || !h.await(learningStatus({}), 5))
-    return false;
-  std::vector<std::string> learned;
-  for (const auto& [name, bit] :
-       {std::pair<std::string, std::uint8_t>{"left", 1}, {"middle", 2}, {"right", 4}}) {
-    if (!h.run([name](Backend& b) { b.learn(name); },
-               "Press and release only the " + name + " pedal."))
-      return false;
-    learned.push_back(name);
-    std::sort(learned.begin(), learned.end());
-    const std::size_t from = h.statuses.size();
-    send(bit);
-    send(0);
-    if (!h.await(learningStatus(learned), 5)) {
-      info("learning %s: %zu statuses since", name.c_str(), h.statuses.size() - from);
-      return false;
-    }
-  }
-  return true;
-}
 
 Settings guarded() {
   Settings settings;
@@ -245,6 +116,23 @@ int unprivileged() {
                "Grant Input Monitoring using Permissions, then inspect again.")
              ? 0
              : 1;
+}
+
+// Run as the unprivileged user "nobody", given read access to the input devices: captures the
+// pedal, says CAPTURED, and exits 0 when taking that access away from one of the devices stops
+// capture.
+int revoked() {
+  if (setgid(65534) != 0 || setuid(65534) != 0)
+    return 2;
+  Harness h;
+  h.send([](Backend& b) { b.inspect(); });
+  for (const double end = now() + 5; now() < end && h.statuses.empty(); sleepFor(0.01))
+    h.pump();
+  if (!h.run([](Backend& b) { b.start(true); }, started))
+    return 1;
+  std::printf("CAPTURED\n");
+  std::fflush(stdout);
+  return h.await("Device or input permission changed. Inspect again.", 5) ? 0 : 1;
 }
 
 // Whether every descriptor of this process but standard input, output, error and `except` is
@@ -425,6 +313,34 @@ void scenario() {
         measured ? latencies[989] * 1000 : 0.0);
   posted.drain(0.1);
 
+  // Reports in bursts: none is lost at a pedal's fastest rate (a report a millisecond), nor when
+  // the reports queue up in the kernel faster than any reader takes them (the hidraw queue holds
+  // 63).
+  {
+    sleepFor(0.26);
+    int spaces = 0;
+    const auto take = [&](double quiet) { spaces += count(posted.drain(quiet), KEY_SPACE).down; };
+    for (int i = 0; i < 250; ++i) {
+      send(1);
+      sleepFor(0.001);
+      send(0);
+      sleepFor(0.001);
+      take(0);
+    }
+    take(0.5);
+    const int paced = spaces;
+    spaces = 0;
+    for (int i = 0; i < 31; ++i) {
+      send(1);
+      send(0);
+    }
+    take(0.5);
+    h.pump();
+    check(paced == 250 && spaces == 31 && h.statuses.back() == activated, "report-bursts",
+          "250 presses at 1000 reports/s: %d Space; 31 presses written at once: %d Space", paced,
+          spaces);
+  }
+
   // A pointing device that arrives while the guard runs is guarded too; when it vanishes, the
   // tap is disabled and capture stops.
   std::string seen;
@@ -440,8 +356,8 @@ void scenario() {
     check(cloned && grab2 == EBUSY, "guard-new-mouse", "clone made %d, second EVIOCGRAB: %s",
           cloned, grab2 ? strerrorname_np(grab2) : "succeeded");
   }
-  check(h.await("Mouse tap disabled; capture stopped. Inspect again.", 3, &seen),
-        "guard-mouse-vanished", "%s", seen.c_str());
+  const bool disabled = h.await("Mouse tap disabled; capture stopped. Inspect again.", 3, &seen);
+  check(disabled, "guard-mouse-vanished", "%s", seen.c_str());
   check(tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0 &&
             eventNodesByPhys("quillfen/guard").empty(),
         "vanished-released", "pedal and mouse grabbable again, no clone left");
@@ -482,7 +398,10 @@ void scenario() {
     keyboard.emit(EV_KEY, key, 1);
   keyboard.sync();
   seen.clear();
-  check(h.await("Recovery chord pressed.", 3, &seen), "recovery-chord", "%s", seen.c_str());
+  {
+    const bool came = h.await("Recovery chord pressed.", 3, &seen);
+    check(came, "recovery-chord", "%s", seen.c_str());
+  }
   for (const std::uint16_t key :
        std::initializer_list<std::uint16_t>{KEY_F12, KEY_LEFTSHIFT, KEY_LEFTALT, KEY_LEFTCTRL})
     keyboard.emit(EV_KEY, key, 0);
@@ -542,8 +461,10 @@ void scenario() {
   keyboard.sync();
   send(1);
   seen.clear();
-  check(h.await("Input or action validation failed. Capture stopped.", 3, &seen), "key-held", "%s",
-        seen.c_str());
+  {
+    const bool came = h.await("Input or action validation failed. Capture stopped.", 3, &seen);
+    check(came, "key-held", "%s", seen.c_str());
+  }
   send(0);
   keyboard.emit(EV_KEY, KEY_SPACE, 0);
   keyboard.sync();
@@ -551,6 +472,40 @@ void scenario() {
   check(none.down == 0 && tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0,
         "key-held-released", "nothing posted (%d downs); pedal and mouse grabbable again",
         none.down);
+
+  // Another process reads the pedal's hidraw node, which cannot be opened exclusively: capture
+  // is refused while it does.
+  {
+    const std::string node = "/dev/" + pedal->hidraw;
+    int opened[2];
+    const bool piped = pipe2(opened, O_CLOEXEC) == 0;
+    const pid_t reader = piped ? fork() : -1;
+    if (reader == 0) {
+      const int fd = open(node.c_str(), O_RDONLY);
+      [[maybe_unused]] const ssize_t told = write(opened[1], fd >= 0 ? "y" : "n", 1);
+      pause();
+      _exit(0);
+    }
+    char answer = 'n';
+    if (piped) {
+      close(opened[1]);
+      [[maybe_unused]] const ssize_t n = read(opened[0], &answer, 1);
+      close(opened[0]);
+    }
+    const bool refused =
+        answer == 'y' && h.run([](Backend& b) { b.inspect(); }, line) &&
+        h.run([](Backend& b) { b.start(true); },
+              "Exclusive HID access refused. Quit other readers; check permissions. No capture "
+              "started.");
+    if (reader > 0) {
+      kill(reader, SIGKILL);
+      waitpid(reader, nullptr, 0);
+    }
+    const bool startedAfter = h.run([](Backend& b) { b.start(true); }, started);
+    h.run([](Backend& b) { b.stop("Stopped."); }, "Stopped.");
+    check(refused && startedAfter, "start-raw-reader",
+          "refused while another process holds %s open; started once it is gone", node.c_str());
+  }
 
   // Another reader holds the pedal's evdev node: the exclusive open is refused and undone.
   {
@@ -570,10 +525,10 @@ void scenario() {
   {
     const std::uint8_t three[3] = {0, 0, 0};
     seen.clear();
-    check(h.run([](Backend& b) { b.inspect(); }, line) &&
-              h.run([](Backend& b) { b.start(true); }, started) && pedal->send(three) &&
-              h.await("Unsupported report or input failure.", 3, &seen),
-          "report-length", "three-byte report %s", seen.c_str());
+    const bool stopped = h.run([](Backend& b) { b.inspect(); }, line) &&
+                         h.run([](Backend& b) { b.start(true); }, started) && pedal->send(three) &&
+                         h.await("Unsupported report or input failure.", 3, &seen);
+    check(stopped, "report-length", "three-byte report %s", seen.c_str());
     check(tryGrab(pedal->eventNode) == 0, "report-length-released", "pedal grabbable again");
   }
 
@@ -581,8 +536,50 @@ void scenario() {
   check(capture(h, line, send), "capture-again", "inspected, started, learned, activated");
   pedal->destroy();
   seen.clear();
-  check(h.await(changed, 3, &seen), "pedal-destroyed", "%s", seen.c_str());
+  {
+    const bool came = h.await(changed, 3, &seen);
+    check(came, "pedal-destroyed", "%s", seen.c_str());
+  }
   check(tryGrab(mouse.eventNode) == 0, "destroy-released", "mouse grabbable again");
+
+  // A pedal whose descriptor is a keyboard: its keys and modifiers are the seized pedal's output,
+  // never the user's input. Space from the pedal is no Space held, and its Control, Shift and Alt
+  // with the user's F12 are no recovery chord.
+  {
+    Pedal keys("VEC USB Footpedal", "test/pedal-keyboard", BUS_USB, keyboardDescriptor());
+    const Send press = [&](std::uint8_t bits) {
+      const std::uint8_t report[2] = {bits, static_cast<std::uint8_t>(bits ? 0x2C : 0)};  // Space
+      return keys.send(report);
+    };
+    const bool captured =
+        keys.ready() && !keys.eventNode.empty() &&
+        h.run([](Backend& b) { b.inspect(); }, deviceLine("VEC USB Footpedal", keys.instance)) &&
+        h.run([](Backend& b) { b.start(true); }, started) && learnAll(h, press);
+    h.send([](Backend& b) {
+      b.configure(Settings(1, {{"left", "space"}, {"middle", "none"}, {"right", "none"}}, "off"));
+    });
+    const bool active = h.run([](Backend& b) { b.activate(true); },
+                              "Actions active in the focused app. Guard: off. Keep Quillfen open.");
+    posted.drain(0.05);
+    const std::size_t from = h.statuses.size();
+    press(7);  // all three: left Control, left Shift, left Alt, and Space
+    keyboard.emit(EV_KEY, KEY_F12, 1);
+    keyboard.sync();
+    const Counts first = count(posted.drain(0.3), KEY_SPACE);
+    h.pump();
+    press(0);
+    press(1);
+    const Counts second = count(posted.drain(0.3), KEY_SPACE);
+    keyboard.emit(EV_KEY, KEY_F12, 0);
+    keyboard.sync();
+    press(0);
+    h.pump();
+    const bool quiet = h.statuses.size() == from;
+    check(captured && active && first.down == 1 && second.down == 1 && quiet, "keyboard-pedal",
+          "Space posted %d then %d, statuses meanwhile %zu", first.down, second.down,
+          h.statuses.size() - from);
+    h.run([](Backend& b) { b.stop("Stopped."); }, "Stopped.");
+  }
 
   // Without read access to the input devices, inspection asks for Input Monitoring.
   {
@@ -635,21 +632,84 @@ void scenario() {
         ready);
   check(WIFSIGNALED(status) && tryGrab(pedal->eventNode) == 0 && tryGrab(mouse.eventNode) == 0,
         "sigkill-released", "pedal and mouse grabbable after SIGKILL");
+
+  // Read access to a keyboard taken away while captured: capture stops. The access is learnt
+  // from the change of the node, not asked for in every pass.
+  std::vector<std::pair<std::string, mode_t>> nodes;
+  if (DIR* input = opendir("/dev/input")) {
+    while (const dirent* entry = readdir(input))
+      if (std::strncmp(entry->d_name, "event", 5) == 0)
+        nodes.emplace_back(std::string("/dev/input/") + entry->d_name, 0);
+    closedir(input);
+  }
+  nodes.emplace_back("/dev/" + pedal->hidraw, 0);
+  for (auto& [node, mode] : nodes) {
+    struct stat info {};
+    stat(node.c_str(), &info);
+    mode = info.st_mode & 07777;
+    chmod(node.c_str(), 0666);
+  }
+  int told[2];
+  if (pipe2(told, O_CLOEXEC) != 0)
+    return;
+  const pid_t user = fork();
+  if (user == 0) {
+    dup2(told[1], 1);
+    execl("/proc/self/exe", "guest", "--revoked", nullptr);
+    _exit(127);
+  }
+  close(told[1]);
+  char said[64] = "";
+  std::size_t heard = 0;
+  for (const double until = now() + 30; now() < until && !std::memchr(said, '\n', heard);) {
+    pedal->pump();
+    const ssize_t n = read(told[0], said + heard, sizeof said - 1 - heard);
+    if (n <= 0)
+      break;
+    heard += static_cast<std::size_t>(n);
+  }
+  close(told[0]);
+  const bool capturedByUser = std::strncmp(said, "CAPTURED", 8) == 0;
+  chmod(keyboard.eventNode.c_str(), 0600);
+  int userStatus = 0;
+  waitpid(user, &userStatus, 0);
+  for (const auto& [node, mode] : nodes)
+    chmod(node.c_str(), mode);
+  check(capturedByUser && WIFEXITED(userStatus) && WEXITSTATUS(userStatus) == 0, "access-revoked",
+        "captured as nobody %d; stopped when the keyboard became unreadable: "
+        "exit %d",
+        capturedByUser, WIFEXITED(userStatus) ? WEXITSTATUS(userStatus) : -1);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
-  if (argc == 3 && std::strcmp(argv[1], "--capture") == 0)
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (argc == 3 && mode == "--capture")
     return captureChild(std::atoi(argv[2]));
-  if (argc == 2 && std::strcmp(argv[1], "--unprivileged") == 0)
+  if (argc == 3 && mode == "--serve")
+    return serve(std::atoi(argv[2]));
+  if (argc == 3 && mode == "--floor")
+    return floorProgram(argv[2]);
+  if (mode == "--filter")
+    return filter();
+  if (mode == "--unprivileged")
     return unprivileged();
-  const double start = now();
-  scenario();
-  std::printf("%s kernel test: %d failure(s), %.2f s\n", failures ? "FAIL" : "PASS", failures,
-              now() - start);
-  if (argc > 1 && std::strcmp(argv[1], "--qemu-exit") == 0 && ioperm(0xf4, 4, 1) == 0)
-    outb(failures ? 1 : 0, 0xf4);
-  return failures ? 1 : 0;
+  if (mode == "--revoked")
+    return revoked();
+  const bool qemu = std::strcmp(argv[argc - 1], "--qemu-exit") == 0;
+  int failed = 0;
+  if (mode == "--bench") {
+    failed = bench();
+  } else {
+    const double start = now();
+    scenario();
+    std::printf("%s kernel test: %d failure(s), %.2f s\n", failures ? "FAIL" : "PASS", failures,
+                now() - start);
+    failed = failures;
+  }
+  if (qemu && ioperm(0xf4, 4, 1) == 0)
+    outb(failed ? 1 : 0, 0xf4);
+  return failed ? 1 : 0;
 }

@@ -1,0 +1,156 @@
+#pragma once
+
+// The real Backend driven from a test thread of the kernel test's guest: statuses delivered to
+// that thread, the heartbeat, and the pedal learnt through real reports.
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "backend/backend.h"
+#include "tests/kernel/devices.h"
+
+namespace kerneltest {
+
+inline void info(const char* format, ...) {
+  std::printf("INFO ");
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+inline const std::string started =
+    "Isolated test started. Release pedals to establish neutral, then learn each pedal. Verify "
+    "originals and ordinary mouse in another app.";
+
+// The Backend with its statuses delivered to this thread, which also sends the heartbeat.
+class Harness {
+ public:
+  Harness() : backend(std::make_shared<Backend>()), mailbox(std::make_shared<Mailbox>()) {
+    // The worker may publish until it ends, so the mailbox is shared with it, not borrowed.
+    backend->dispatch = [mailbox = mailbox](std::function<void()> closure) {
+      std::lock_guard hold(mailbox->lock);
+      mailbox->queue.push_back(std::move(closure));
+    };
+    backend->update = [this](const std::string& message, bool, bool,
+                             const std::vector<std::string>&) { statuses.push_back(message); };
+    backend->launch();
+  }
+  ~Harness() {
+    // The worker holds the backend until it ends, and so does each status not yet delivered:
+    // deliver them until this is the last hold, so the backend (and its thread) ends here.
+    backend->close();
+    for (const double end = now() + 5; now() < end && backend.use_count() > 1; sleepFor(0.005))
+      pump();
+    pump();
+  }
+
+  void send(std::function<void(Backend&)> command) {
+    Backend* b = backend.get();
+    backend->send([b, command] { command(*b); });
+  }
+
+  // Runs the delivered statuses and pings.
+  void pump() {
+    std::deque<std::function<void()>> taken;
+    {
+      std::lock_guard hold(mailbox->lock);
+      taken.swap(mailbox->queue);
+    }
+    for (auto& closure : taken)
+      closure();
+    backend->ping();
+  }
+
+  // Waits for a status equal to `text` among those published from now on; returns the statuses
+  // seen meanwhile, joined, when it does not come.
+  bool await(const std::string& text, double seconds, std::string* seen = nullptr) {
+    const std::size_t from = statuses.size();
+    for (const double end = now() + seconds; now() < end; sleepFor(0.002)) {
+      pump();
+      for (std::size_t i = from; i < statuses.size(); ++i)
+        if (statuses[i] == text)
+          return true;
+    }
+    if (seen)
+      for (std::size_t i = from; i < statuses.size(); ++i)
+        *seen += "[" + statuses[i] + "] ";
+    return false;
+  }
+
+  // Sends a command and waits for its status.
+  bool run(std::function<void(Backend&)> command, const std::string& text, double seconds = 5) {
+    std::string seen;
+    const std::size_t from = statuses.size();
+    send(std::move(command));
+    for (const double end = now() + seconds; now() < end; sleepFor(0.002)) {
+      pump();
+      for (std::size_t i = from; i < statuses.size(); ++i)
+        if (statuses[i] == text)
+          return true;
+    }
+    for (std::size_t i = from; i < statuses.size(); ++i)
+      seen += "[" + statuses[i] + "] ";
+    info("expected [%s], saw %s", text.c_str(), seen.c_str());
+    return false;
+  }
+
+  std::shared_ptr<Backend> backend;
+  std::vector<std::string> statuses;
+
+ private:
+  struct Mailbox {
+    std::mutex lock;
+    std::deque<std::function<void()>> queue;
+  };
+  std::shared_ptr<Mailbox> mailbox;
+};
+
+inline std::string deviceLine(const std::string& name, std::uint64_t instance) {
+  return name + " \u00B7 05f3:00ff \u00B7 two-byte candidate protocol \u00B7 registry " +
+         std::to_string(instance) + ". Physical compatibility unverified.";
+}
+
+inline std::string learningStatus(const std::vector<std::string>& learned) {
+  std::string names;
+  for (const auto& name : learned)
+    names += (names.empty() ? "" : ", ") + name;
+  return "Isolated / paused \u00B7 learned: " + names + " \u00B7 held: 0";
+}
+
+using Send = std::function<bool(std::uint8_t)>;
+
+// Learns left = 1, middle = 2, right = 4 through real reports.
+inline bool learnAll(Harness& h, const Send& send) {
+  if (!send(0) || !h.await(learningStatus({}), 5))
+    return false;
+  std::vector<std::string> learned;
+  for (const auto& [name, bit] :
+       {std::pair<std::string, std::uint8_t>{"left", 1}, {"middle", 2}, {"right", 4}}) {
+    if (!h.run([name](Backend& b) { b.learn(name); },
+               "Press and release only the " + name + " pedal."))
+      return false;
+    learned.push_back(name);
+    std::sort(learned.begin(), learned.end());
+    const std::size_t from = h.statuses.size();
+    send(bit);
+    send(0);
+    if (!h.await(learningStatus(learned), 5)) {
+      info("learning %s: %zu statuses since", name.c_str(), h.statuses.size() - from);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace kerneltest
