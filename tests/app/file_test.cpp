@@ -255,7 +255,7 @@ TEST_F(FileTest, FailedStoreKeepsTheOldContent) {
 TEST_F(FileTest, PrepareCreatesPrivateParentsButNotOverAFile) {
   const fs::path folder = root / "a" / "b" / "Quillfen";
   const fs::perms before = mode(root);
-  for (const mode_t mask : {0000, 0277}) {
+  for (const mode_t mask : {mode_t{0000}, mode_t{0277}}) {
     const Umask any(mask);
     prepare(folder);
     for (const fs::path& made : {root / "a", root / "a" / "b", folder})
