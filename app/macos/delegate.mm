@@ -134,6 +134,11 @@
   return YES;
 }
 
+// Said outright, so that macOS 14 and later print no warning about it at launch.
+- (BOOL)applicationSupportsSecureRestorableState:(NSApplication*)sender {
+  return YES;
+}
+
 // Every way out passes here: the window closed, a quit request, the startup check's end, and
 // SIGTERM, SIGINT and SIGHUP (main.mm).
 - (void)applicationWillTerminate:(NSNotification*)notification {

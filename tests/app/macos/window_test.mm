@@ -46,7 +46,8 @@ bool sameColour(NSColor* actual, const Rgb& expected) {
 class AppKit : public testing::Test {
  protected:
   void SetUp() override {
-    [NSApplication sharedApplication];
+    // A regular application, as the program makes itself, so that its window can be shown.
+    [[NSApplication sharedApplication] setActivationPolicy:NSApplicationActivationPolicyRegular];
     sim::reset();
     std::string pattern = (std::filesystem::temp_directory_path() / "quillfen-mac-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
