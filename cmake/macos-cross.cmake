@@ -71,6 +71,11 @@ if(NOT _quillfen_in_try_compile)
 endif()
 
 set(CMAKE_CXX_COMPILER "${QUILLFEN_ZIG_WRAPPERS}/c++")
+set(CMAKE_OBJCXX_COMPILER "${QUILLFEN_ZIG_WRAPPERS}/c++")
+# CMake looks for install_name_tool when a second language (Objective-C++) is enabled. Nothing
+# here makes a shared library, so it never runs; LLVM's, from Debian's llvm, answers the search.
+find_program(CMAKE_INSTALL_NAME_TOOL NAMES llvm-install-name-tool llvm-install-name-tool-14
+             install_name_tool)
 set(CMAKE_AR "${QUILLFEN_ZIG_WRAPPERS}/ar" CACHE FILEPATH "Archiver")
 set(CMAKE_RANLIB "${QUILLFEN_ZIG_WRAPPERS}/ranlib" CACHE FILEPATH "Ranlib")
 
@@ -93,6 +98,9 @@ set(_quillfen_flags
     "'-D__API_DEPRECATED_PLATFORM_visionos(x,y)=visionos,introduced=x,deprecated=y'"
     "'-D__API_DEPRECATED_PLATFORM_xros(x,y)=visionos,introduced=x,deprecated=y'")
 list(JOIN _quillfen_flags " " CMAKE_CXX_FLAGS_INIT)
+# Zig tells its clang `-ObjC++` for a .mm file itself, and clang calls that argument unused next to
+# CMake's `-x objective-c++`.
+set(CMAKE_OBJCXX_FLAGS_INIT "${CMAKE_CXX_FLAGS_INIT} -Wno-unused-command-line-argument")
 # Zig's linker drops unreferenced code from optimised executables, which Apple's linker does only
 # when asked to: keep it, so that the executables hold what a build on a Mac holds.
 set(CMAKE_EXE_LINKER_FLAGS_INIT

@@ -9,6 +9,7 @@ if [ "${1:-run}" = test ]; then
   packages+=(qemu-system-x86 busybox-static)  # the kernel test's virtual machine
   packages+=(dbus-daemon)  # the window tests' private bus
   packages+=(googletest llvm)  # the macOS cross build: GoogleTest's sources, llvm-otool
+  packages+=(python3)  # and plistlib, to read the bundle's Info.plist
   # and npm, to fetch Zig; an npm that came with another Node.js package serves as well
   command -v npm >/dev/null || packages+=(npm)
 fi

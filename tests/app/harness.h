@@ -16,12 +16,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/app.h"
+#include "app/file.h"
 #include "backend/backend.h"
 #include "platform/sim/sim.h"
 
@@ -44,11 +46,19 @@ class Shell : public testing::Test {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     config = pattern;
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    // On macOS the settings live in the home folder's Library.
+    if (const char* home = std::getenv("HOME"))
+      savedHome = home;
+    setenv("HOME", config.c_str(), 1);
   }
 
   void TearDown() override {
     close();
     std::filesystem::remove_all(config);
+    if (savedHome)
+      setenv("HOME", savedHome->c_str(), 1);
+    else
+      unsetenv("HOME");
   }
 
   // Makes the App with this toolkit; `launch` runs the launch sequence too.
@@ -197,7 +207,8 @@ class Shell : public testing::Test {
     }
   }
 
-  std::filesystem::path settingsFile() const { return config / "Quillfen" / "settings.json"; }
+  static std::filesystem::path settingsFile() { return location(); }
+  static std::filesystem::path folder() { return settingsFile().parent_path(); }  // "Quillfen"
   static std::string read(const std::filesystem::path& path) {
     std::ifstream input(path, std::ios::binary);
     std::ostringstream bytes;
@@ -210,6 +221,7 @@ class Shell : public testing::Test {
   }
 
   std::filesystem::path config;
+  std::optional<std::string> savedHome;
   std::unique_ptr<App> app;
 
   std::mutex lock;  // guards `queue`: the worker thread hands statuses over

@@ -16,7 +16,7 @@ TEST_F(Saving, LaunchShowsTheFileOrTheDefaultsAndCreatesNothing) {
   EXPECT_EQ(app->menus, (std::vector<int>{0, 0, 0}));
   EXPECT_EQ(app->scope, 0);
   EXPECT_EQ(app->settings, Settings());
-  EXPECT_FALSE(std::filesystem::exists(config / "Quillfen"));
+  EXPECT_FALSE(std::filesystem::exists(folder()));
   close();
 
   write(valid);
@@ -56,7 +56,8 @@ TEST_F(Saving, SaveReachesTheBackend) {
 
 TEST_F(Saving, FailedSaveChangesNothingButTheVerification) {
   // A plain file where the folder belongs; then a pop-up without a selection.
-  std::ofstream(config / "Quillfen") << "not a folder";
+  std::filesystem::create_directories(folder().parent_path());
+  std::ofstream(folder()) << "not a folder";
   open();
   app->menus[0] = 3;
   app->verified = true;
@@ -64,10 +65,10 @@ TEST_F(Saving, FailedSaveChangesNothingButTheVerification) {
   EXPECT_EQ(app->status, "Settings could not be saved. No activation requested.");
   EXPECT_FALSE(app->verified);
   EXPECT_EQ(app->settings, Settings());
-  EXPECT_EQ(read(config / "Quillfen"), "not a folder");
+  EXPECT_EQ(read(folder()), "not a folder");
   close();
 
-  std::filesystem::remove(config / "Quillfen");
+  std::filesystem::remove(folder());
   write(valid);
   open();
   app->scope = -1;

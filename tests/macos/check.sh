@@ -2,8 +2,8 @@
 # Reads executables of the macOS cross build with llvm-otool and fails unless each is one a Mac
 # with macOS 13 or later on arm64 loads: a 64-bit arm64 Mach-O executable, built for the macOS
 # platform with minimum system 13.0, with a code signature. With --program it also requires the
-# frameworks the platform layer links, by their system install names, and with llvm-nm the
-# backend's and the platform layer's code inside the program.
+# frameworks and libraries the program links, by their system install names, and with llvm-nm the
+# backend's, the platform layer's, the window core's and the AppKit front end's code inside it.
 # Usage: check.sh OTOOL NM [--program] EXECUTABLE...
 set -euo pipefail
 otool=$1 nm=$2
@@ -41,15 +41,28 @@ for file in "$@"; do
 
   if $program; then
     libraries=$("$otool" -L "$file")
-    for framework in IOKit CoreFoundation CoreGraphics ApplicationServices; do
-      name="/System/Library/Frameworks/$framework.framework/Versions/A/$framework"
+    frameworks=/System/Library/Frameworks
+    for name in $frameworks/AppKit.framework/Versions/C/AppKit \
+                $frameworks/Foundation.framework/Versions/C/Foundation \
+                $frameworks/IOKit.framework/Versions/A/IOKit \
+                $frameworks/CoreFoundation.framework/Versions/A/CoreFoundation \
+                $frameworks/CoreGraphics.framework/Versions/A/CoreGraphics \
+                $frameworks/ApplicationServices.framework/Versions/A/ApplicationServices \
+                /usr/lib/libobjc.A.dylib; do
       grep -Fq "	$name (" <<<"$libraries" || fail "not linked against $name"
     done
-    # What the whole-archive link must have brought in: the capture backend and the platform.
+    # What the link must have brought in: the whole capture backend, the platform, the window
+    # core, and the AppKit front end's classes, the window's among them (an Objective-C class
+    # that nothing names by symbol is silently left out of a static library's link).
     symbols=$("$nm" --defined-only --demangle "$file")
     for symbol in 'Backend::inspect()' 'Backend::activate(bool)' 'platform::tapCreate(' \
-                  'platform::deviceOpen('; do
+                  'platform::deviceOpen(' 'App::launch()' 'runWindow(int, char**)' \
+                  '_OBJC_CLASS_$_Delegate' '_OBJC_CLASS_$_Window' '_OBJC_CLASS_$_ContentStack'; do
       grep -Fq "$symbol" <<<"$symbols" || fail "does not contain $symbol"
+    done
+    used=$("$nm" --undefined-only "$file")
+    for symbol in NSWindow NSScrollView NSStackView NSPopUpButton NSTimer NSWorkspace; do
+      grep -Fq "_OBJC_CLASS_\$_$symbol" <<<"$used" || fail "does not use $symbol"
     done
   fi
   ! $good || echo "$file: arm64 Mach-O executable for macOS 13.0, signed"

@@ -1,0 +1,9 @@
+#import "app/macos/stack.h"
+
+@implementation ContentStack
+
+- (BOOL)isFlipped {
+  return YES;
+}
+
+@end
