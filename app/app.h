@@ -35,6 +35,9 @@ struct Toolkit {
   std::function<bool(const std::filesystem::path&)> open;  // open a document; false if not
   std::function<void(const std::string&)> picture;         // write the window's PNG picture there
   Task quit;                                               // end the application (runs `terminate`)
+  // Show a text in a small window of its own, under a title; may be empty where the platform
+  // has nothing to explain (the Permissions button's findings on Linux).
+  std::function<void(const std::string& title, const std::string& text)> inform;
 };
 
 class App {
