@@ -386,22 +386,24 @@ void Front::show() {
   window->activateWindow();
 }
 
-void Front::present(std::unique_ptr<QTextBrowser>& shown, const QString& title,
-                    const QString& words, bool markdown) {
+void Front::present(std::unique_ptr<QMainWindow>& shown, const QString& title, const QString& words,
+                    bool markdown) {
   if (!shown) {
-    shown = std::make_unique<QTextBrowser>();
-    shown->setOpenExternalLinks(true);
+    shown = std::make_unique<QMainWindow>();
+    auto* browser = new QTextBrowser;
+    browser->setOpenExternalLinks(true);
+    shown->setCentralWidget(browser);
+    shown->setWindowIcon(window->windowIcon());
     shown->resize(640, 520);
-    if (window)
-      shown->move(window->geometry().center() - shown->rect().center());
+    shown->move(window->geometry().center() - shown->rect().center());
   }
   shown->setWindowTitle("Quillfen \u00b7 " + title);
-  if (markdown) {
-    shown->setMarkdown(words);
-  } else {
-    shown->setPlainText(words);
-    shown->setLineWrapMode(QTextEdit::WidgetWidth);
-  }
+  auto* browser = static_cast<QTextBrowser*>(shown->centralWidget());
+  browser->setAccessibleName(title);
+  if (markdown)
+    browser->setMarkdown(words);
+  else
+    browser->setPlainText(words);
   shown->show();
   shown->raise();
   shown->activateWindow();

@@ -12,8 +12,8 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QMainWindow;
 class QPushButton;
-class QTextBrowser;
 class QTimer;
 class QWidget;
 class Watcher;
@@ -41,8 +41,8 @@ class Front : public QObject {
   std::map<QString, QPushButton*> buttons;  // every push button, by its title
   // The small windows that show the guide (when the desktop cannot open it) and what the
   // Permissions button found; made when first needed.
-  std::unique_ptr<QTextBrowser> guide;
-  std::unique_ptr<QTextBrowser> access;
+  std::unique_ptr<QMainWindow> guide;
+  std::unique_ptr<QMainWindow> access;
 
   // Places the window on its screen: the preferred size where it fits with the window manager's
   // frame, centred; the largest size that fits otherwise, never below the minimum.
@@ -59,7 +59,7 @@ class Front : public QObject {
   void refresh();
   QWidget* make(const Row& row);
   // Shows `text` in the small window `shown`, made on first use; Markdown or plain text.
-  void present(std::unique_ptr<QTextBrowser>& shown, const QString& title, const QString& text,
+  void present(std::unique_ptr<QMainWindow>& shown, const QString& title, const QString& text,
                bool markdown);
 
   QTimer* timer = nullptr;

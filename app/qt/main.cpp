@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -26,7 +27,7 @@ namespace {
 int signalPipe[2] = {-1, -1};
 volatile sig_atomic_t received = 0;
 
-// The last resort: the event loop did not end the program within a second of the signal (it is
+// The last resort: the event loop did not end the program within 0.7 seconds of the signal (it is
 // blocked). The kernel releases every grab and removes our virtual devices when the process ends.
 void giveUp(int) {
   _exit(128 + received);
@@ -36,7 +37,8 @@ void forward(int number) {
   const int saved = errno;
   if (received == 0) {
     received = number;
-    alarm(1);
+    const itimerval once{{0, 0}, {0, 700000}};
+    setitimer(ITIMER_REAL, &once, nullptr);
   }
   const char byte = 1;
   [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
