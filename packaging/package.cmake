@@ -10,6 +10,7 @@ set(CPACK_PACKAGE_DESCRIPTION
 Space, Return, F13 to F20 or a three-line scroll, with an optional click guard. Includes the udev \
 rule that gives the logged-in user access to the pedal and /dev/uinput.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quillfen developers <quillfen@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

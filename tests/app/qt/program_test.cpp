@@ -50,8 +50,8 @@ Limited limited(const std::vector<std::string>& argv, const std::vector<std::str
     vars.push_back(const_cast<char*>(var.c_str()));
   vars.push_back(nullptr);
   pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(),
-                                  vars.data());
+  const int spawned =
+      posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), vars.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     result.status = -1;
@@ -191,10 +191,12 @@ TEST_F(Program, WithoutADisplayOneLineAndStatusOne) {
     std::string said;
   };
   for (const Case& item :
-       {Case{"", "quillfen: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are "
-                 "unset); start it in a desktop session, or run quillfen --self-test\n"},
-        Case{"DISPLAY=:4711", "quillfen: cannot open the window: the display :4711 cannot be "
-                              "reached\n"}}) {
+       {Case{"",
+             "quillfen: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are "
+             "unset); start it in a desktop session, or run quillfen --self-test\n"},
+        Case{"DISPLAY=:4711",
+             "quillfen: cannot open the window: the display :4711 cannot be "
+             "reached\n"}}) {
     std::vector<std::string> env = bare;
     if (!item.display.empty())
       env.push_back(item.display);
