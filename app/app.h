@@ -51,7 +51,9 @@ class App {
   App(const App&) = delete;
   App& operator=(const App&) = delete;
 
-  // The launch sequence, once, on the main thread, with `toolkit` filled in.
+  // The launch sequence, once, on the main thread, with `toolkit` filled in. Throws
+  // std::system_error when the worker thread cannot be started; nothing is captured then, and the
+  // front end ends the program.
   void launch();
   // The termination steps, once: heartbeat off, backend closed, a 0.1-second wait in which the
   // worker's final stop releases the pedal. Every way out of the program runs them.
