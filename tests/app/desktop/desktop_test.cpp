@@ -71,7 +71,8 @@ class Desktop : public testing::Test {
         if (apps.empty())
           return false;
         app = apps.front();
-        const Node* found = frame(atspi->read(app, 1));
+        const Node windows = atspi->read(app, 1);
+        const Node* found = frame(windows);
         return found != nullptr && found->is(active);
       })) << "the window never became active for assistive technologies";
     }
