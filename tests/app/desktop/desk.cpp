@@ -88,15 +88,18 @@ Child::Child(const std::vector<std::string>& argv, const std::vector<std::string
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (pipeTo >= 0)
     posix_spawn_file_actions_adddup2(&actions, ends[1], pipeTo);
+  // Ended with the test, even when the test itself is killed.
+  std::vector<std::string> all{"/usr/bin/setpriv", "--pdeathsig", "SIGTERM", "--"};
+  all.insert(all.end(), argv.begin(), argv.end());
   std::vector<char*> args;
-  for (const auto& arg : argv)
+  for (const auto& arg : all)
     args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   std::vector<char*> vars;
   for (const auto& var : env)
     vars.push_back(const_cast<char*>(var.c_str()));
   vars.push_back(nullptr);
-  if (posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), vars.data()) != 0)
+  if (posix_spawn(&pid, all[0].c_str(), &actions, nullptr, args.data(), vars.data()) != 0)
     pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   if (pipeTo >= 0) {
