@@ -35,6 +35,9 @@ struct Toolkit {
   std::function<bool(const std::filesystem::path&)> open;  // open a document; false if not
   std::function<void(const std::string&)> picture;         // write the window's PNG picture there
   Task quit;                                               // end the application (runs `terminate`)
+  // Show a text in a small window of its own, under a title; may be empty where the platform
+  // has nothing to explain (the Permissions button's findings on Linux).
+  std::function<void(const std::string& title, const std::string& text)> inform;
 };
 
 class App {
@@ -48,7 +51,9 @@ class App {
   App(const App&) = delete;
   App& operator=(const App&) = delete;
 
-  // The launch sequence, once, on the main thread, with `toolkit` filled in.
+  // The launch sequence, once, on the main thread, with `toolkit` filled in. Throws
+  // std::system_error when the worker thread cannot be started; nothing is captured then, and the
+  // front end ends the program.
   void launch();
   // The termination steps, once: heartbeat off, backend closed, a 0.1-second wait in which the
   // worker's final stop releases the pedal. Every way out of the program runs them.

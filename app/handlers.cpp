@@ -8,6 +8,10 @@
 #include "core/vocabulary.h"
 #include "platform/platform.h"
 
+#ifdef __linux__
+#include "app/access.h"
+#endif
+
 #ifndef QUILLFEN_GUIDE
 #define QUILLFEN_GUIDE ""
 #endif
@@ -43,6 +47,12 @@ void App::run(Action action, int tag) {
 void App::permissions() {
   platform::requestListenEventAccess();
   platform::isProcessTrustedWithPrompt();
+#ifdef __linux__
+  // Nothing can be granted from inside the program here: show what it can and cannot open, and
+  // how to give it access.
+  if (toolkit.inform)
+    toolkit.inform("Permissions", report(survey()));
+#endif
 }
 
 void App::inspect() {

@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ nlohmann-json3-dev pkg-config libudev-dev)
 packages+=(qt6-base-dev qt6-qpa-plugins)  # the window: Qt Widgets, D-Bus and the display plugins
+packages+=(librsvg2-bin)  # the icon's PNG sizes, made from its SVG at build time
 if [ "${1:-run}" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
   packages+=(qemu-system-x86 busybox-static)  # the kernel test's virtual machine
@@ -12,6 +13,10 @@ if [ "${1:-run}" = test ]; then
   packages+=(python3)  # and plistlib, to read the bundle's Info.plist
   # and npm, to fetch Zig; an npm that came with another Node.js package serves as well
   command -v npm >/dev/null || packages+=(npm)
+  # The desktop tests: an X server, a window manager, the accessibility bus, X input events,
+  # xwininfo and xprop for the window's frame, and the font the large-font test names.
+  packages+=(xvfb openbox at-spi2-core xdotool x11-utils fonts-dejavu-core)
+  packages+=(dpkg-dev)  # dpkg-shlibdeps, for the Debian package's dependencies
 fi
 
 missing=()

@@ -2,31 +2,133 @@
 
 #include "app/qt/front.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDesktopServices>
+#include <QFile>
+#include <QIcon>
 #include <QLabel>
+#include <QMainWindow>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 
+#include "app/place.h"
 #include "app/qt/stack.h"
 #include "app/qt/watcher.h"
 #include "core/vocabulary.h"
 
 namespace {
+
+// A pop-up that leaves the mouse wheel to the column unless it has the keyboard focus: a turn of
+// the wheel while scrolling past it never changes a pedal's action. Ignored, the wheel event
+// goes on to the scroll area.
+class Choice : public QComboBox {
+ public:
+  Choice() { setFocusPolicy(Qt::StrongFocus); }
+
+ protected:
+  void wheelEvent(QWheelEvent* event) override {
+    if (!hasFocus()) {
+      event->ignore();
+      return;
+    }
+    QComboBox::wheelEvent(event);
+  }
+};
+
+// A push button that Return and Enter press as Space does; a plain window has no default button
+// to take them. A prominent one is filled with exactly its palette's button colour (the accent)
+// and titled in its button text colour (white, 4.8 : 1 on the accent), not the style's gradient
+// of them; pressed it darkens, focused it gets a ring in the text colour, disabled it takes the
+// style's dimmed colours.
+class Button : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+  bool prominent = false;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    if (!prominent) {
+      QPushButton::paintEvent(event);
+      return;
+    }
+    const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
+    const QColor fill = palette().color(group, QPalette::Button);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(rect()).adjusted(1, 1, -1, -1);
+    painter.setPen(QPen(fill.darker(130), 1));
+    painter.setBrush(isDown() ? fill.darker(120) : fill);
+    painter.drawRoundedRect(box, 3, 3);
+    if (hasFocus()) {
+      painter.setPen(QPen(
+          QColor::fromRgbF(float(textColour.red), float(textColour.green), float(textColour.blue)),
+          2));
+      painter.setBrush(Qt::NoBrush);
+      painter.drawRoundedRect(box.adjusted(1.5, 1.5, -1.5, -1.5), 2, 2);
+    }
+    painter.setPen(palette().color(group, QPalette::ButtonText));
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextShowMnemonic, text());
+  }
+
+  void keyPressEvent(QKeyEvent* event) override {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      animateClick();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
+};
+
+// The status line as assistive technologies see it: an alert whose name is the message, so a
+// screen reader speaks each new message while the focus stays where it is.
+class StatusAccessible : public QAccessibleWidget {
+ public:
+  explicit StatusAccessible(QWidget* label) : QAccessibleWidget(label, QAccessible::AlertMessage) {}
+
+  QString text(QAccessible::Text kind) const override {
+    if (kind == QAccessible::Name)
+      return static_cast<const QLabel*>(widget())->text();
+    return QAccessibleWidget::text(kind);
+  }
+};
+
+const char* const statusName = "status";
+
+QAccessibleInterface* accessibleStatus(const QString& key, QObject* object) {
+  if (key == "QLabel" && object->objectName() == statusName)
+    return new StatusAccessible(static_cast<QWidget*>(object));
+  return nullptr;
+}
+
+// Tells assistive technologies that the status line shows a new message (the label itself
+// reports its new name): the alert is shown anew, which screen readers speak without moving the
+// focus.
+void announce(QLabel* status) {
+  QAccessibleEvent shown(status, QAccessible::ObjectShow);
+  QAccessible::updateAccessibility(&shown);
+}
 
 QColor colour(const Rgb& rgb) {
   return QColor::fromRgbF(float(rgb.red), float(rgb.green), float(rgb.blue));
@@ -108,6 +210,8 @@ void ContentStack::finish() {
 Front::Front(const QStringList& arguments)
     : app(words(arguments), QCoreApplication::applicationDirPath().toStdString()),
       inbox(std::make_shared<Inbox>()) {
+  static const bool factory = (QAccessible::installFactory(accessibleStatus), true);
+  (void)factory;
   inbox->target = this;
   Toolkit& toolkit = app.toolkit;
   toolkit.look = [] {
@@ -135,12 +239,43 @@ Front::Front(const QStringList& arguments)
     window->show();
     window->raise();
     window->activateWindow();
+    // The keyboard starts on the first control.
+    for (const auto& [control, row] : controls) {
+      if (control->isEnabled() && (control->focusPolicy() & Qt::TabFocus)) {
+        control->setFocus(Qt::ActiveWindowFocusReason);
+        break;
+      }
+    }
+    // The window manager's frame is known only once it has framed the window: then the window
+    // is placed again with it, so its title bar stays on the screen.
+    placing = 50;
+    auto* check = new QTimer(window.get());
+    check->setInterval(20);
+    connect(check, &QTimer::timeout, this, [this, check] {
+      const bool framed = window->frameGeometry() != window->geometry();
+      if (framed)
+        place();
+      if (framed || --placing <= 0)
+        check->deleteLater();
+    });
+    check->start();
   };
   toolkit.after = [this](double seconds, std::function<void()> task) {
     QTimer::singleShot(int(seconds * 1000), this, std::move(task));
   };
-  toolkit.open = [](const std::filesystem::path& document) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(document)));
+  toolkit.open = [this](const std::filesystem::path& document) {
+    const QString path = QString::fromStdString(document.string());
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+      return true;
+    // No program of the desktop opens it: the window shows the guide itself.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+      return false;
+    present(guide, "Setup & recovery guide", QString::fromUtf8(file.readAll()), true);
+    return true;
+  };
+  toolkit.inform = [this](const std::string& title, const std::string& words) {
+    present(access, QString::fromStdString(title), QString::fromStdString(words), false);
   };
   toolkit.picture = [this](const std::string& path) {
     const QPixmap picture = window->grab();
@@ -162,6 +297,8 @@ Front::~Front() {
     dropped.swap(inbox->items);
   }
   watcher.reset();
+  guide.reset();
+  access.reset();
   window.reset();
 }
 
@@ -171,24 +308,29 @@ void Front::deliver() {
 
 void Front::build() {
   // The window and its scrolling frame.
-  window = std::make_unique<QWidget>();
+  // A main window, so assistive technologies see a frame with the window's title.
+  auto* main = new QMainWindow;
+  window.reset(main);
   window->setWindowTitle(text(app.words.title));
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QString(":/quillfen/quillfen-%1.png").arg(size), QSize(size, size));
+  window->setWindowIcon(icon);
   window->resize(windowWidth, windowHeight);
   window->setMinimumSize(minimumWidth, minimumHeight);
-  if (const QScreen* screen = QApplication::primaryScreen())
-    window->move(screen->availableGeometry().center() - window->rect().center());
   window->setAutoFillBackground(true);
   paint(window.get(), QPalette::Window, colour(windowColour));
 
-  auto* frame = new QVBoxLayout(window.get());
-  frame->setContentsMargins(0, 0, 0, 0);
   auto* scroll = new QScrollArea;
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  // The frame itself is no stop of the keyboard: Tab goes from control to control, and the
+  // column scrolls to the focused one.
+  scroll->setFocusPolicy(Qt::NoFocus);
   paint(scroll->viewport(), QPalette::Window, colour(columnColour));
-  frame->addWidget(scroll);
+  main->setCentralWidget(scroll);
 
   // The column fills the visible width, so it scrolls only vertically.
   auto* column = new ContentStack;
@@ -206,20 +348,84 @@ void Front::build() {
       column->append(made);
   }
   column->finish();
+
+  // Rows that cannot wrap (check boxes, buttons, pop-ups) in the desktop's font: the window is
+  // never so narrow that one is cut off at the right.
+  int widest = 0;
+  for (const auto& [control, row] : controls)
+    widest = std::max(widest, control->sizeHint().width());
+  window->setMinimumWidth(minimumWidthFor(widest, scroll->verticalScrollBar()->sizeHint().width()));
+  place();
   refresh();
+}
+
+void Front::place() {
+  // Qt's offscreen platform has no real screen to fit: the window keeps its design size there,
+  // as the startup check's picture shows it.
+  if (QGuiApplication::platformName() == "offscreen")
+    return;
+  const QScreen* screen = window->screen() ? window->screen() : QApplication::primaryScreen();
+  if (screen == nullptr)
+    return;
+  const QRect area = screen->availableGeometry();
+  const QRect outer = window->frameGeometry();
+  const QRect inner = window->geometry();
+  const Margins frame{inner.left() - outer.left(), inner.top() - outer.top(),
+                      outer.right() - inner.right(), outer.bottom() - inner.bottom()};
+  const Box box = ::place({area.x(), area.y(), area.width(), area.height()}, frame,
+                          window->minimumWidth(), window->minimumHeight());
+  window->setGeometry(box.x, box.y, box.width, box.height);
+}
+
+void Front::show() {
+  if (!window)
+    return;
+  window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+void Front::present(std::unique_ptr<QMainWindow>& shown, const QString& title, const QString& words,
+                    bool markdown) {
+  if (!shown) {
+    shown = std::make_unique<QMainWindow>();
+    auto* browser = new QTextBrowser;
+    browser->setOpenExternalLinks(true);
+    shown->setCentralWidget(browser);
+    shown->setWindowIcon(window->windowIcon());
+    shown->resize(640, 520);
+    shown->move(window->geometry().center() - shown->rect().center());
+  }
+  shown->setWindowTitle("Quillfen \u00b7 " + title);
+  auto* browser = static_cast<QTextBrowser*>(shown->centralWidget());
+  browser->setAccessibleName(title);
+  if (markdown)
+    browser->setMarkdown(words);
+  else
+    browser->setPlainText(words);
+  shown->show();
+  shown->raise();
+  shown->activateWindow();
 }
 
 QWidget* Front::make(const Row& row) {
   switch (row.kind) {
     case Kind::text:
     case Kind::status: {
-      auto* label = new QLabel(text(row.kind == Kind::status ? app.status : row.text));
+      // Named before its text is set: the text's accessibility event already asks for the
+      // label's accessible interface, which then stays as made.
+      auto* label = new QLabel;
+      if (row.kind == Kind::status)
+        label->setObjectName(statusName);
+      label->setText(text(row.kind == Kind::status ? app.status : row.text));
       label->setWordWrap(true);
       // Statuses carry names from the device; every text is shown as written, never as markup.
       label->setTextFormat(Qt::PlainText);
       if (row.kind == Kind::status) {
         status = label;
       } else {
+        lastText = label;
         QFont font = label->font();
         font.setPixelSize(row.size);
         label->setFont(font);
@@ -230,12 +436,13 @@ QWidget* Front::make(const Row& row) {
     }
     case Kind::button: {
       // "&" in a button's text marks a keyboard mnemonic; doubled, it shows as itself.
-      auto* button = new QPushButton(text(row.text).replace('&', "&&"));
+      auto* button = new Button(text(row.text).replace('&', "&&"));
       if (row.look != Look::standard)
         tint(button, QPalette::ButtonText, colour(accentColour));
       if (row.look == Look::prominent) {
         tint(button, QPalette::Button, colour(accentColour));
         tint(button, QPalette::ButtonText, Qt::white);
+        button->prominent = true;
       }
       if (row.action == Action::learn)
         button->setProperty("tag", row.tag);
@@ -255,7 +462,10 @@ QWidget* Front::make(const Row& row) {
     }
     case Kind::menu:
     case Kind::scope: {
-      auto* menu = new QComboBox;
+      auto* menu = new Choice;
+      // The text row above names the pop-up: the pedal's name, or the click guard's heading.
+      if (lastText != nullptr)
+        lastText->setBuddy(menu);
       int* selected = &app.scope;
       if (row.kind == Kind::menu) {
         for (auto action : actions)
@@ -280,7 +490,10 @@ QWidget* Front::make(const Row& row) {
 void Front::refresh() {
   if (!window)
     return;
-  status->setText(text(app.status));
+  if (const QString message = text(app.status); status->text() != message) {
+    status->setText(message);
+    announce(status);
+  }
   review->setChecked(app.review);
   verified->setChecked(app.verified);
   for (std::size_t i = 0; i < menus.size(); ++i)

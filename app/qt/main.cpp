@@ -1,25 +1,107 @@
-// The window application on Qt: the event loop, the signals that end it, and the Front.
+// The window application on Qt: the display it needs, one instance per user, the event loop, the
+// signals that end it, and the Front.
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <system_error>
 
+#include "app/instance.h"
 #include "app/qt/front.h"
 
 namespace {
 
 int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t received = 0;
 
-void forward(int) {
+// The last resort: the event loop did not end the program within 0.7 seconds of the signal (it is
+// blocked). The kernel releases every grab and removes our virtual devices when the process ends.
+void giveUp(int) {
+  _exit(128 + received);
+}
+
+void forward(int number) {
   const int saved = errno;
+  if (received == 0) {
+    received = number;
+    const itimerval once{{0, 0}, {0, 700000}};
+    setitimer(ITIMER_REAL, &once, nullptr);
+  }
   const char byte = 1;
   [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
   errno = saved;
+}
+
+// Says in one line why the program ends, and ends it: no abort, no core dump.
+[[noreturn]] void fail(const std::string& why) {
+  std::fprintf(stderr, "quillfen: %s\n", why.c_str());
+  std::fflush(stderr);
+  _exit(1);
+}
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// While the application object is made, Qt's messages are held back: a platform that cannot
+// start ends the program with one line of ours instead of Qt's lines and an abort.
+bool starting = false;
+void startup(QtMsgType type, const QMessageLogContext&, const QString&) {
+  if (!starting || type != QtFatalMsg)
+    return;
+  const std::string display = environment("DISPLAY");
+  const std::string wayland = environment("WAYLAND_DISPLAY");
+  if (display.empty() && wayland.empty() && environment("QT_QPA_PLATFORM").empty())
+    fail(
+        "no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset); start it "
+        "in a desktop session, or run quillfen --self-test");
+  fail("cannot open the window: the display " + (display.empty() ? wayland : display) +
+       " cannot be reached");
+}
+
+// A failure nobody caught ends the program with its reason, not with an abort.
+void unexpected() {
+  std::string why = "stopped by an unexpected failure";
+  try {
+    if (const auto current = std::current_exception())
+      std::rethrow_exception(current);
+  } catch (const std::bad_alloc&) {
+    why = "out of memory";
+  } catch (const std::exception& error) {
+    why += std::string(": ") + error.what();
+  } catch (...) {
+  }
+  fail(why);
+}
+
+// Asks the running instance to show its window; true when it took the request.
+bool handOver(const QString& socket) {
+  QLocalSocket peer;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    peer.connectToServer(socket);
+    if (peer.waitForConnected(250)) {
+      peer.write("show\n");
+      const bool sent = peer.waitForBytesWritten(1000);
+      peer.disconnectFromServer();
+      return sent;
+    }
+    QThread::msleep(100);
+  }
+  return false;
 }
 
 }  // namespace
@@ -35,21 +117,71 @@ void watchSignals() {
     QCoreApplication::quit();
   });
   struct sigaction action = {};
-  action.sa_handler = forward;
   sigemptyset(&action.sa_mask);
+  action.sa_handler = giveUp;
+  sigaction(SIGALRM, &action, nullptr);
+  action.sa_handler = forward;
   action.sa_flags = SA_RESTART;
   for (int number : {SIGTERM, SIGINT, SIGHUP})
     sigaction(number, &action, nullptr);
 }
 
 int runWindow(int argc, char** argv) {
+  std::set_terminate(unexpected);
+  starting = true;
+  const QtMessageHandler standard = qInstallMessageHandler(startup);
   QApplication application(argc, argv);
+  starting = false;
+  qInstallMessageHandler(standard);
   QApplication::setApplicationName("Quillfen");
   QApplication::setDesktopFileName("quillfen");
   watchSignals();
-  Front front(QApplication::arguments());
-  // The launch sequence runs once the event loop is up, as the first thing it does.
-  QTimer::singleShot(0, &front, [&front] { front.app.launch(); });
+
+  // One window per user. The startup check is no use of the pedal and always opens its own.
+  const QStringList arguments = QApplication::arguments();
+  const bool check = arguments.contains("--ui-test");
+  Instance instance(runtimeFolder());
+  const QString socket = QString::fromStdString(instance.socket().string());
+  if (!check && !instance.first()) {
+    if (handOver(socket)) {
+      std::fprintf(stderr, "quillfen: already running; its window is brought to the front.\n");
+      return 0;
+    }
+    fail("already running, but the running window did not answer");
+  }
+
+  Front front(arguments);
+  QLocalServer server;
+  if (!check && instance.first()) {
+    QLocalServer::removeServer(socket);
+    server.setSocketOptions(QLocalServer::UserAccessOption);
+    server.listen(socket);
+    QObject::connect(&server, &QLocalServer::newConnection, &front, [&server, &front] {
+      while (QLocalSocket* peer = server.nextPendingConnection()) {
+        QObject::connect(peer, &QLocalSocket::readyRead, &front, [peer, &front] {
+          if (peer->readAll().startsWith("show"))
+            front.show();
+        });
+        QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+      }
+    });
+  }
+
+  // The launch sequence runs once the event loop is up, as the first thing it does. A worker
+  // thread that cannot be started (a process or thread limit, little address space) ends the
+  // program before anything is captured.
+  int status = 0;
+  QTimer::singleShot(0, &front, [&front, &status] {
+    try {
+      front.app.launch();
+    } catch (const std::system_error& error) {
+      std::fprintf(stderr,
+                   "quillfen: cannot start the capture thread (%s); nothing was captured.\n",
+                   error.code().message().c_str());
+      status = 1;
+      QCoreApplication::exit(1);
+    }
+  });
   QApplication::exec();
-  return 0;
+  return status;
 }

@@ -93,6 +93,9 @@ class Shell : public testing::Test {
     };
     kit.picture = [this](const std::string& path) { pictures.push_back(path); };
     kit.quit = record("quit");
+    kit.inform = [this](const std::string& title, const std::string& text) {
+      informed.emplace_back(title, text);
+    };
   }
   void open(std::vector<std::string> arguments = {"quillfen"}) {
     make(std::move(arguments));
@@ -233,4 +236,5 @@ class Shell : public testing::Test {
   Task later;
   std::vector<std::filesystem::path> opened;
   std::vector<std::string> pictures;
+  std::vector<std::pair<std::string, std::string>> informed;  // title and text of each
 };

@@ -193,6 +193,12 @@ TEST_F(Session, PermissionsAsksForBothAndChangesNothing) {
   EXPECT_EQ(sim::requests(), 2);
   EXPECT_EQ(changes, before);
   EXPECT_EQ(app->status, App::idle);
+#ifdef __linux__
+  // Nothing can be granted from inside the program: it shows what it can open and what to do.
+  ASSERT_EQ(informed.size(), 1u);
+  EXPECT_EQ(informed[0].first, "Permissions");
+  EXPECT_NE(informed[0].second.find("/dev/uinput"), std::string::npos) << informed[0].second;
+#endif
 }
 
 TEST_F(Session, GuideOpensTheDocumentWhereItIs) {

@@ -39,6 +39,8 @@ if(RULES)
   endif()
   expect("${rules}/70-quillfen.rules" "${SOURCE}/packaging/70-quillfen.rules")
   expect("${root}/share/applications/quillfen.desktop" "${SOURCE}/packaging/quillfen.desktop")
+  expect("${root}/share/icons/hicolor/scalable/apps/quillfen.svg" "${SOURCE}/packaging/quillfen.svg")
+  expect("${root}/share/icons/hicolor/48x48/apps/quillfen.png" "")
 endif()
 
 execute_process(COMMAND "${root}/bin/quillfen" --self-test

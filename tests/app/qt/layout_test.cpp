@@ -1,6 +1,8 @@
 // The window's rows, looks and sizing.
 
 #include <QKeySequence>
+#include <cmath>
+#include <map>
 #include <QLayout>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -140,6 +142,48 @@ TEST_F(Layout, ButtonLooks) {
   EXPECT_EQ(front->buttons.at("Learn middle")->property("tag").toInt(), 1);
   EXPECT_EQ(front->buttons.at("Learn right")->property("tag").toInt(), 2);
   EXPECT_EQ(QApplication::style()->name().toLower(), "fusion");
+}
+
+// WCAG's contrast ratio of two colours.
+double contrast(const QColor& a, const QColor& b) {
+  auto luminance = [](const QColor& c) {
+    auto linear = [](double v) {
+      return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+  };
+  const double x = luminance(a), y = luminance(b);
+  return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+TEST_F(Layout, ProminentButtonsAreFilledWithExactlyTheAccent) {
+  open();
+  QApplication::processEvents();
+  for (const char* title : {"Start isolated test", "Activate actions"}) {
+    SCOPED_TRACE(title);
+    QPushButton* button = front->buttons.at(title);
+    button->setEnabled(true);
+    const QImage image = button->grab().toImage();
+    // The fill: every pixel of the inner rows above and below the title, no gradient.
+    std::map<QRgb, int> colours;
+    for (int y = 3; y < 6; ++y)
+      for (int x = 4; x < image.width() - 4; ++x)
+        ++colours[image.pixel(x, y)];
+    ASSERT_EQ(colours.size(), 1u) << "the fill is not one colour";
+    EXPECT_EQ(QColor(colours.begin()->first), QColor(199, 71, 10));
+    // The title: drawn in white (its strokes' cores are white, their edges blend into the fill),
+    // which reads at 4.5 : 1 or better on the accent.
+    int white = 0, light = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor pixel = image.pixelColor(x, y);
+        white += pixel == Qt::white;
+        light += std::min({pixel.red(), pixel.green(), pixel.blue()}) >= 200;
+      }
+    EXPECT_GT(white, 0) << "no white title";
+    EXPECT_GT(light, 20) << "no white title";
+    EXPECT_GE(contrast(Qt::white, QColor(199, 71, 10)), 4.5);
+  }
 }
 
 TEST_F(Layout, MinimumSizeScrollsOnlyVertically) {

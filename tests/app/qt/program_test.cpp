@@ -4,12 +4,121 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <fcntl.h>
+
 #include <QImage>
+#include <chrono>
+#include <fstream>
+#include <sstream>
 
 #include "../../support/process.h"
 #include "fixture.h"
 
 namespace {
+
+// The program's outcome under a resource limit, as a process: how it ended, what it printed, and
+// for a run that did not end by itself, how long it took to end after SIGTERM.
+struct Limited {
+  int status = 0;  // wait status
+  std::string out, err;
+  bool blocked = false;
+  double ending = 0;  // seconds from SIGTERM to the end
+};
+
+std::string slurp(const std::filesystem::path& path) {
+  std::ifstream input(path);
+  std::ostringstream text;
+  text << input.rdbuf();
+  return text.str();
+}
+
+Limited limited(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                const std::filesystem::path& folder) {
+  Limited result;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, (folder / "out").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, (folder / "err").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<char*> args, vars;
+  for (const auto& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  for (const auto& var : env)
+    vars.push_back(const_cast<char*>(var.c_str()));
+  vars.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned =
+      posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), vars.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    result.status = -1;
+    return result;
+  }
+  auto ended = [&](int milliseconds) {
+    for (int i = 0; i < milliseconds / 5; ++i) {
+      if (waitpid(pid, &result.status, WNOHANG) == pid)
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  };
+  // A startup check ends within a second or two; one that has not after four is blocked.
+  if (!ended(4000)) {
+    result.blocked = true;
+    const auto signalled = std::chrono::steady_clock::now();
+    kill(pid, SIGTERM);
+    if (!ended(5000)) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &result.status, 0);
+    }
+    result.ending =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
+  }
+  result.out = slurp(folder / "out");
+  result.err = slurp(folder / "err");
+  return result;
+}
+
+// The last line a run wrote to standard error.
+std::string lastLine(const std::string& text) {
+  std::string trimmed = text;
+  while (!trimmed.empty() && trimmed.back() == '\n')
+    trimmed.pop_back();
+  return trimmed.substr(trimmed.rfind('\n') == std::string::npos ? 0 : trimmed.rfind('\n') + 1);
+}
+
+const std::string threadLine =
+    "quillfen: cannot start the capture thread (Resource temporarily unavailable); nothing was "
+    "captured.";
+
+// Every way a run under a limit may end: the check passes; the program says in one line why it
+// cannot go on and exits 1; or, blocked, a termination signal ends it within a second. Never an
+// abort, a crash or a hang. `loader` accepts the dynamic loader's refusal to start at all.
+void expectClean(const Limited& run, const std::string& limit, bool loader) {
+  SCOPED_TRACE(limit + ": " + run.err);
+  if (run.blocked) {
+    EXPECT_LT(run.ending, 1.25) << "SIGTERM took too long";
+    const bool exited = WIFEXITED(run.status) &&
+                        (WEXITSTATUS(run.status) == 0 || WEXITSTATUS(run.status) == 128 + SIGTERM);
+    const bool terminated = WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGTERM;
+    EXPECT_TRUE(exited || terminated) << "status " << run.status;
+    return;
+  }
+  ASSERT_TRUE(WIFEXITED(run.status)) << "ended by signal " << WTERMSIG(run.status);
+  const int code = WEXITSTATUS(run.status);
+  if (code == 0) {
+    EXPECT_EQ(run.out, "PASS macOS GUI startup; capture inactive.\n");
+  } else if (code == 127 && loader) {
+    EXPECT_NE(run.err.find("error while loading shared libraries"), std::string::npos);
+  } else {
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(lastLine(run.err).rfind("quillfen: ", 0), 0u) << "no line of ours";
+    EXPECT_EQ(run.out, "");
+  }
+}
 
 const std::string pass = "PASS macOS GUI startup; capture inactive.\n";
 
@@ -75,6 +184,84 @@ TEST_F(Program, StartupCheckPassesWithoutAPicture) {
   EXPECT_EQ(outcome.out, pass);
 }
 
+TEST_F(Program, WithoutADisplayOneLineAndStatusOne) {
+  const std::vector<std::string> bare{"PATH=/usr/bin:/bin", "HOME=" + root.string()};
+  struct Case {
+    std::string display;
+    std::string said;
+  };
+  for (const Case& item :
+       {Case{"",
+             "quillfen: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are "
+             "unset); start it in a desktop session, or run quillfen --self-test\n"},
+        Case{"DISPLAY=:4711",
+             "quillfen: cannot open the window: the display :4711 cannot be "
+             "reached\n"}}) {
+    std::vector<std::string> env = bare;
+    if (!item.display.empty())
+      env.push_back(item.display);
+    const Limited run = limited({QUILLFEN_PROGRAM}, env, root);
+    ASSERT_TRUE(WIFEXITED(run.status)) << "signal " << WTERMSIG(run.status);
+    EXPECT_EQ(WEXITSTATUS(run.status), 1);
+    EXPECT_EQ(run.err, item.said);
+    EXPECT_EQ(run.out, "");
+  }
+  // The self-test needs no display.
+  const Limited check = limited({QUILLFEN_PROGRAM, "--self-test"}, bare, root);
+  EXPECT_TRUE(WIFEXITED(check.status) && WEXITSTATUS(check.status) == 0);
+  EXPECT_EQ(check.out.rfind("PASS ", 0), 0u);
+}
+
+// Under a process limit and a small address space, as a user the limits bind (root ignores the
+// process limit): every run ends cleanly, one fails to start its worker thread with one line,
+// and the limit that suffices passes.
+TEST_F(Program, ResourceLimitsEndCleanly) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' own threads and address space decide these limits";
+#endif
+  if (getuid() != 0)
+    GTEST_SKIP() << "needs root to run the program as another user under a process limit";
+  std::filesystem::permissions(root, std::filesystem::perms::all);
+  const std::vector<std::string> env{"PATH=/usr/bin:/bin",
+                                     "HOME=" + root.string(),
+                                     "XDG_RUNTIME_DIR=" + root.string(),
+                                     "QT_QPA_PLATFORM=offscreen",
+                                     "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/bus",
+                                     "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"};
+  const std::vector<std::string> nobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                        "--clear-groups"};
+  std::vector<std::string> probe = nobody;
+  probe.insert(probe.end(), {QUILLFEN_PROGRAM, "--self-test"});
+  if (const Limited run = limited(probe, env, root);
+      !WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0)
+    GTEST_SKIP() << "the program cannot run as nobody here: " << run.err;
+
+  int threadLines = 0, passes = 0;
+  for (int processes = 1; processes <= 6; ++processes) {
+    std::vector<std::string> argv = nobody;
+    argv.insert(argv.end(), {"/usr/bin/prlimit", "--nproc=" + std::to_string(processes),
+                             QUILLFEN_PROGRAM, "--ui-test"});
+    const Limited run = limited(argv, env, root);
+    expectClean(run, "--nproc=" + std::to_string(processes), false);
+    threadLines += lastLine(run.err) == threadLine;
+    passes += !run.blocked && WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
+  }
+  EXPECT_GT(threadLines, 0) << "no process limit stopped the worker thread";
+  EXPECT_GT(passes, 0);
+
+  threadLines = passes = 0;
+  for (int megabytes = 64; megabytes <= 136; megabytes += 6) {
+    const Limited run = limited({"/usr/bin/prlimit", "--as=" + std::to_string(megabytes << 20),
+                                 QUILLFEN_PROGRAM, "--ui-test"},
+                                env, root);
+    expectClean(run, "--as=" + std::to_string(megabytes) + "M", true);
+    threadLines += lastLine(run.err) == threadLine;
+    passes += !run.blocked && WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
+  }
+  EXPECT_GT(threadLines, 0) << "no address-space limit stopped the worker thread";
+  EXPECT_GT(passes, 0);
+}
+
 TEST_F(Program, SelfTestWinsOverTheStartupCheck) {
   const std::filesystem::path picture = root / "window.png";
   const Outcome outcome = run({"--ui-test", "--self-test"}, picture.string());
@@ -85,6 +272,9 @@ TEST_F(Program, SelfTestWinsOverTheStartupCheck) {
 }
 
 TEST_F(Program, TerminationSignalsQuitCleanly) {
+  // The program listens for other starts once its signals are handled: that is when it is ready.
+  variables.push_back("XDG_RUNTIME_DIR=" + root.string());
+  const std::filesystem::path ready = root / ("quillfen-" + std::to_string(getuid()) + ".socket");
   for (int number : {SIGTERM, SIGINT, SIGHUP}) {
     std::vector<char*> env;
     for (auto& entry : variables)
@@ -94,7 +284,9 @@ TEST_F(Program, TerminationSignalsQuitCleanly) {
     char* argv[] = {path.data(), nullptr};
     pid_t pid = -1;
     ASSERT_EQ(posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, env.data()), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    for (int i = 0; i < 1000 && !std::filesystem::exists(ready); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(std::filesystem::exists(ready)) << "the program never got ready";
     kill(pid, number);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);

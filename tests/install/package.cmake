@@ -1,0 +1,103 @@
+# Makes the Debian package of the build tree with cpack, unpacks it into a scratch root with
+# dpkg-deb (nothing is installed on this machine), and checks its files, its control fields and
+# the scripts that make udev read the rule. Called with -DBUILD=<build tree>
+# -DSOURCE=<source tree> -DSCRATCH=<scratch folder>.
+cmake_minimum_required(VERSION 3.25)
+foreach(tool dpkg-deb dpkg-shlibdeps)
+  find_program(found_${tool} ${tool})
+  if(NOT found_${tool})
+    message("SKIPPED: ${tool} is not installed (scripts/deps.sh test installs dpkg-dev)")
+    return()
+  endif()
+endforeach()
+
+file(REMOVE_RECURSE "${SCRATCH}")
+execute_process(COMMAND "${CMAKE_CPACK_COMMAND}" -G DEB --config "${BUILD}/CPackConfig.cmake"
+                        -B "${SCRATCH}/out"
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+file(GLOB packages "${SCRATCH}/out/quillfen_*.deb")
+list(LENGTH packages count)
+if(NOT result EQUAL 0 OR NOT count EQUAL 1)
+  message(FATAL_ERROR "cpack failed (${result}): ${out} ${err}")
+endif()
+
+function(field name expected)
+  execute_process(COMMAND dpkg-deb --field "${packages}" ${name} OUTPUT_VARIABLE value
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT value MATCHES "${expected}")
+    message(FATAL_ERROR "control field ${name} is '${value}', expected to match '${expected}'")
+  endif()
+endfunction()
+field(Package "^quillfen$")
+field(Version "^[0-9]+\\.[0-9]+\\.[0-9]+$")
+field(Architecture "^[a-z0-9]+$")
+field(Maintainer ".+<.+>")
+field(Section "^utils$")
+field(Description "^foot pedal shortcuts")
+# The libraries the program links, the display plugins no link shows, and udev for the rule.
+foreach(dependency libqt6widgets6 libqt6dbus6 libqt6network6 libudev1 libc6 qt6-qpa-plugins
+                   udev)
+  field(Depends "(^|, )${dependency}( |,|$)")
+endforeach()
+
+set(root "${SCRATCH}/root")
+execute_process(COMMAND dpkg-deb --extract "${packages}" "${root}" RESULT_VARIABLE result)
+execute_process(COMMAND dpkg-deb --control "${packages}" "${SCRATCH}/control")
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "dpkg-deb --extract failed: ${result}")
+endif()
+
+function(expect installed original)
+  if(NOT EXISTS "${root}/${installed}")
+    message(FATAL_ERROR "not in the package: /${installed}")
+  endif()
+  if(original)
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${original}" "${root}/${installed}"
+                    RESULT_VARIABLE differs)
+    if(differs)
+      message(FATAL_ERROR "/${installed} differs from ${original}")
+    endif()
+  endif()
+endfunction()
+expect(usr/bin/quillfen "")
+expect(usr/share/quillfen/README.md "${SOURCE}/app/resources/README.md")
+expect(usr/share/applications/quillfen.desktop "${SOURCE}/packaging/quillfen.desktop")
+expect(usr/lib/udev/rules.d/70-quillfen.rules "${SOURCE}/packaging/70-quillfen.rules")
+expect(usr/share/icons/hicolor/scalable/apps/quillfen.svg "${SOURCE}/packaging/quillfen.svg")
+foreach(size 16 24 32 48 64 128 256)
+  expect(usr/share/icons/hicolor/${size}x${size}/apps/quillfen.png "")
+  file(READ "${root}/usr/share/icons/hicolor/${size}x${size}/apps/quillfen.png" header
+       LIMIT 24 HEX)
+  # The PNG signature, then the IHDR chunk's width and height.
+  string(SUBSTRING "${header}" 32 16 dimensions)
+  math(EXPR expected_hex "${size}" OUTPUT_FORMAT HEXADECIMAL)
+  string(REPLACE "0x" "" expected_hex "${expected_hex}")
+  string(LENGTH "${expected_hex}" digits)
+  math(EXPR pad "8 - ${digits}")
+  string(REPEAT "0" ${pad} zeros)
+  if(NOT header MATCHES "^89504e470d0a1a0a" OR NOT dimensions STREQUAL "${zeros}${expected_hex}${zeros}${expected_hex}")
+    message(FATAL_ERROR "icon ${size}x${size} is not a PNG of that size: ${header}")
+  endif()
+endforeach()
+file(READ "${root}/usr/share/applications/quillfen.desktop" entry)
+if(NOT entry MATCHES "\nIcon=quillfen\n" OR NOT entry MATCHES "\nExec=quillfen\n")
+  message(FATAL_ERROR "the desktop entry does not name the program and its icon")
+endif()
+
+# udev reads the rule at installation and forgets it at removal.
+foreach(script postinst postrm)
+  if(NOT EXISTS "${SCRATCH}/control/${script}")
+    message(FATAL_ERROR "no ${script} script")
+  endif()
+  file(READ "${SCRATCH}/control/${script}" text)
+  if(NOT text MATCHES "udevadm control --reload-rules")
+    message(FATAL_ERROR "${script} does not reload the udev rules")
+  endif()
+endforeach()
+
+execute_process(COMMAND "${root}/usr/bin/quillfen" --self-test
+                RESULT_VARIABLE result OUTPUT_VARIABLE out)
+if(NOT result EQUAL 0 OR NOT out MATCHES "^PASS ")
+  message(FATAL_ERROR "the packaged program's self-test: status ${result}, output '${out}'")
+endif()
+file(REMOVE_RECURSE "${SCRATCH}")
