@@ -4,12 +4,12 @@
 
 #include "app/rows.h"
 
-Box place(const Box& available, const Margins& frame, int minimumWidth, int minimumHeight) {
+Box place(const Box& available, const Margins& frame, int narrowest, int shortest) {
   const int horizontal = frame.left + frame.right;
   const int vertical = frame.top + frame.bottom;
   Box content;
-  content.width = std::max(minimumWidth, std::min(windowWidth, available.width - horizontal));
-  content.height = std::max(minimumHeight, std::min(windowHeight, available.height - vertical));
+  content.width = std::max(narrowest, std::min(windowWidth, available.width - horizontal));
+  content.height = std::max(shortest, std::min(windowHeight, available.height - vertical));
   // The frame's outer edges, centred; a frame larger than the area starts at its top left.
   const int left = available.x + std::max(0, (available.width - content.width - horizontal) / 2);
   const int top = available.y + std::max(0, (available.height - content.height - vertical) / 2);
@@ -19,5 +19,5 @@ Box place(const Box& available, const Margins& frame, int minimumWidth, int mini
 }
 
 int minimumWidthFor(int widestRow, int scrollBar) {
-  return std::max(::minimumWidth, widestRow + 2 * inset + scrollBar);
+  return std::max(minimumWidth, widestRow + 2 * inset + scrollBar);
 }

@@ -15,9 +15,9 @@ struct Margins {
 
 // The window's content rectangle on a screen whose free area (without panels) is `available`:
 // the preferred 800 by 820 when it fits with its frame, otherwise the largest size that fits,
-// never below `minimum` width and height; centred, but never with the frame's top or left edge
+// never below `narrowest` by `shortest`; centred, but never with the frame's top or left edge
 // outside the area, so the title bar stays reachable even when the minimum does not fit.
-Box place(const Box& available, const Margins& frame, int minimumWidth, int minimumHeight);
+Box place(const Box& available, const Margins& frame, int narrowest, int shortest);
 
 // The window's minimum width: the design's 720, widened until the widest row that cannot wrap
 // (a check box, a button or a pop-up in the desktop's font) fits between the column's insets
