@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/files.h"
 #include "core/failure.h"
 
 namespace {
@@ -40,16 +41,6 @@ class FileTest : public testing::Test {
   }
   void TearDown() override { fs::remove_all(root); }
 
-  void put(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-  static std::string read(const fs::path& path) {
-    std::ifstream input(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << input.rdbuf();
-    return bytes.str();
-  }
   // Every entry of the folder, to catch leftover temporary files.
   std::vector<std::string> entries(const fs::path& folder) {
     std::vector<std::string> names;
@@ -129,7 +120,7 @@ TEST_F(FileTest, LoadGivesDefaultsForAnythingButAValidRecord) {
        }) {
     put(file, bad);
     EXPECT_EQ(load(file), Settings()) << bad;
-    EXPECT_EQ(read(file), bad) << "loading never changes the file";
+    EXPECT_EQ(contents(file), bad) << "loading never changes the file";
   }
 
   fs::remove(file);
@@ -182,12 +173,12 @@ TEST_F(FileTest, StoreReplacesTheWholeFileAndLeavesNoTemporaryFile) {
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                             fs::perms::others_read);
   store(file, valid);
-  EXPECT_EQ(read(file), valid);
+  EXPECT_EQ(contents(file), valid);
   EXPECT_EQ(load(file), expected());
 
   put(file, std::string(10000, 'x'));
   store(file, "{}");
-  EXPECT_EQ(read(file), "{}") << "a shorter content leaves nothing of the longer one";
+  EXPECT_EQ(contents(file), "{}") << "a shorter content leaves nothing of the longer one";
   EXPECT_EQ(entries(root), std::vector<std::string>{"settings.json"});
   EXPECT_EQ(mode(file), userReadWrite) << "private to the user whatever the umask";
 }
@@ -232,7 +223,7 @@ TEST_F(FileTest, KilledSavesLeaveOldOrNewAndTheNextSaveTidiesUp) {
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
-    const std::string now = read(file);
+    const std::string now = contents(file);
     EXPECT_TRUE(now == valid || now == other) << "round " << round << ": " << now;
   }
   store(file, valid);
@@ -248,7 +239,7 @@ TEST_F(FileTest, FailedStoreKeepsTheOldContent) {
   fs::create_directory(blocked);
   put(blocked / "inside", "kept");
   EXPECT_THROW(store(blocked, valid), Failure);
-  EXPECT_EQ(read(blocked / "inside"), "kept");
+  EXPECT_EQ(contents(blocked / "inside"), "kept");
   EXPECT_EQ(entries(root), std::vector<std::string>{"blocked.json"});
 }
 
@@ -268,7 +259,7 @@ TEST_F(FileTest, PrepareCreatesPrivateParentsButNotOverAFile) {
 
   put(root / "Quillfen", "plain");
   EXPECT_THROW(prepare(root / "Quillfen"), Failure);
-  EXPECT_EQ(read(root / "Quillfen"), "plain");
+  EXPECT_EQ(contents(root / "Quillfen"), "plain");
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/files.h"
 #include "app/app.h"
 #include "app/file.h"
 #include "backend/backend.h"
@@ -212,16 +213,7 @@ class Shell : public testing::Test {
 
   static std::filesystem::path settingsFile() { return location(); }
   static std::filesystem::path folder() { return settingsFile().parent_path(); }  // "Quillfen"
-  static std::string read(const std::filesystem::path& path) {
-    std::ifstream input(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << input.rdbuf();
-    return bytes.str();
-  }
-  void write(const std::string& bytes) {
-    std::filesystem::create_directories(settingsFile().parent_path());
-    std::ofstream(settingsFile(), std::ios::binary) << bytes;
-  }
+  void write(const std::string& bytes) { put(settingsFile(), bytes); }
 
   std::filesystem::path config;
   std::optional<std::string> savedHome;

@@ -34,7 +34,7 @@ TEST_F(Saving, SaveRewritesTheWholeRecord) {
   click("Save actions & guard");
   EXPECT_EQ(app->status, "Saved locally. Activation remains explicit.");
   const Settings saved(1, {{"left", "f13"}, {"middle", "f20"}, {"right", "enter"}}, "right");
-  EXPECT_EQ(read(settingsFile()), encode(saved));
+  EXPECT_EQ(contents(settingsFile()), encode(saved));
   EXPECT_EQ(app->settings, saved);
 }
 
@@ -65,7 +65,7 @@ TEST_F(Saving, FailedSaveChangesNothingButTheVerification) {
   EXPECT_EQ(app->status, "Settings could not be saved. No activation requested.");
   EXPECT_FALSE(app->verified);
   EXPECT_EQ(app->settings, Settings());
-  EXPECT_EQ(read(folder()), "not a folder");
+  EXPECT_EQ(contents(folder()), "not a folder");
   close();
 
   std::filesystem::remove(folder());
@@ -74,7 +74,7 @@ TEST_F(Saving, FailedSaveChangesNothingButTheVerification) {
   app->scope = -1;
   click("Save actions & guard");
   EXPECT_EQ(app->status, "Settings could not be saved. No activation requested.");
-  EXPECT_EQ(read(settingsFile()), valid);
+  EXPECT_EQ(contents(settingsFile()), valid);
   EXPECT_EQ(app->settings.guardScope, "right");
 }
 
@@ -88,7 +88,7 @@ TEST_F(Saving, SaveWhileActiveChangesNothing) {
   app->save();
   EXPECT_TRUE(app->verified);
   EXPECT_EQ(app->status, "Actions active in the focused app. Guard: right. Keep Quillfen open.");
-  EXPECT_EQ(read(settingsFile()), valid);
+  EXPECT_EQ(contents(settingsFile()), valid);
   EXPECT_EQ(app->settings.mappings.at("left"), "f13");
 }
 

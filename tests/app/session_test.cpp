@@ -59,7 +59,7 @@ TEST_F(Session, WholeSessionOfUse) {
   EXPECT_FALSE(app->verified);
   const Settings chosen(1, {{"left", "space"}, {"middle", "f13"}, {"right", "scrollDown"}}, "all");
   EXPECT_EQ(app->settings, chosen);
-  EXPECT_EQ(read(settingsFile()), encode(chosen));
+  EXPECT_EQ(contents(settingsFile()), encode(chosen));
   expectControls(State::isolated);
 
   app->verified = true;

@@ -14,19 +14,7 @@ endif()
 
 set(root "${STAGE}${PREFIX}")
 
-# Fails unless the installed file exists and, when an original is given, equals it byte for byte.
-function(expect installed original)
-  if(NOT EXISTS "${installed}")
-    message(FATAL_ERROR "not installed: ${installed}")
-  endif()
-  if(original)
-    execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${original}" "${installed}"
-                    RESULT_VARIABLE differs)
-    if(differs)
-      message(FATAL_ERROR "${installed} differs from ${original}")
-    endif()
-  endif()
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/expect.cmake")
 
 expect("${root}/bin/quillfen" "")
 expect("${root}/share/quillfen/README.md" "${SOURCE}/app/resources/README.md")

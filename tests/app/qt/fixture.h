@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "../../support/files.h"
 #include "app/qt/front.h"
 #include "backend/backend.h"
 #include "platform/sim/sim.h"
@@ -84,16 +85,7 @@ class Window : public testing::Test {
   }
 
   std::filesystem::path settingsFile() const { return config / "Quillfen" / "settings.json"; }
-  static std::string read(const std::filesystem::path& path) {
-    std::ifstream input(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << input.rdbuf();
-    return bytes.str();
-  }
-  void write(const std::string& bytes) {
-    std::filesystem::create_directories(settingsFile().parent_path());
-    std::ofstream(settingsFile(), std::ios::binary) << bytes;
-  }
+  void write(const std::string& bytes) { put(settingsFile(), bytes); }
 
   // Waits for the status line to read `text`.
   void expectStatus(const QString& text) {

@@ -36,7 +36,7 @@ TEST_F(Session, ClicksAndChoicesReachTheAppAndTheWidgetsFollowIt) {
   EXPECT_EQ(front->status->text(), "Saved locally. Activation remains explicit.");
   EXPECT_FALSE(front->verified->isChecked()) << "the App unchecked it";
   const Settings chosen(1, {{"left", "space"}, {"middle", "f13"}, {"right", "scrollDown"}}, "all");
-  EXPECT_EQ(read(settingsFile()), encode(chosen));
+  EXPECT_EQ(contents(settingsFile()), encode(chosen));
 
   tick(front->verified);
   click("Activate actions");
