@@ -26,13 +26,6 @@ bool bitSet(const KeyBits& bits, unsigned code) {
   return (bits[code / longBits] >> (code % longBits) & 1) != 0;
 }
 
-bool isKeyboard(const std::vector<std::uint64_t>& keys) {
-  for (const std::uint16_t code : askedKeys)
-    if (hasCapability(keys, code))
-      return true;
-  return false;
-}
-
 // The asked keys down in a key bitmap, as InputNode::held holds them.
 std::uint32_t askedDown(const KeyBits& bits) {
   std::uint32_t held = 0;
@@ -133,10 +126,8 @@ void Inputs::detach(Loop& loop) {
   loop.remove(monitorWatch_);
   loop.remove(changedWatch_);
   monitorWatch_ = changedWatch_ = 0;
-  for (auto& [sysname, node] : nodes_) {
-    loop.remove(node.watch);
-    node.watch = 0;
-  }
+  for (auto& [sysname, node] : nodes_)
+    unwatch(node);
   for (const auto& [path, entry] : access_)
     inotify_rm_watch(inotify_.get(), entry.watch);
   access_.clear();
@@ -171,10 +162,17 @@ void Inputs::scan() {
 }
 
 void Inputs::erase(std::map<std::string, InputNode>::iterator node) {
-  if (loop_)
-    loop_->remove(node->second.watch);
+  unwatch(node->second);
   nodes_.erase(node);
+  summarized_ = false;
   ++generation_;
+}
+
+void Inputs::unwatch(InputNode& node) {
+  if (loop_ && node.watch)
+    loop_->remove(node.watch);
+  node.watch = 0;
+  summarized_ = false;
 }
 
 void Inputs::add(udev_device* device) {
@@ -198,7 +196,10 @@ void Inputs::add(udev_device* device) {
   if (auto keys = parseCapabilities(readText(syspath + "/capabilities/key")))
     node.keys = std::move(*keys);
   const bool buttons = isPointer(node.keys);
-  node.keyboard = isKeyboard(node.keys);
+  for (int i = 0; i < static_cast<int>(std::size(askedKeys)); ++i)
+    if (hasCapability(node.keys, askedKeys[i]))
+      node.asks |= std::uint32_t{1} << i;
+  node.keyboard = node.asks != 0;
   if (std::strcmp(monitorSource(), "udev") == 0) {
     const auto is = [device](const char* property) {
       const char* value = udev_device_get_property_value(device, property);
@@ -215,6 +216,7 @@ void Inputs::add(udev_device* device) {
     open(node);
   const bool pointer = node.pointer && !node.ours;
   InputNode& added = nodes_.insert_or_assign(node.sysname, std::move(node)).first->second;
+  summarized_ = false;
   track(added);
   ++generation_;
   if (pointer && listener_)
@@ -223,6 +225,7 @@ void Inputs::add(udev_device* device) {
 
 void Inputs::open(InputNode& node) {
   ++generation_;
+  summarized_ = false;
   node.state.reset(::open(node.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (node.state)
     maskEvents(node.state.get(), node.keyboard);
@@ -232,6 +235,7 @@ void Inputs::track(InputNode& node) {
   if (!loop_ || node.watch || !node.state || node.ours || !node.keyboard)
     return;
   node.watch = loop_->add(node.state.get(), &Inputs::keysReady, &node);
+  summarized_ = false;
   // The kernel has queued the asked keys' events on `state` since it was opened. The query gives
   // their state now and empties the queue of the key events before it, so the events read from
   // here on are exactly the changes since.
@@ -243,8 +247,10 @@ void Inputs::track(InputNode& node) {
 bool Inputs::query(InputNode& node, KeyBits& bits) {
   if (ioctl(node.state.get(), EVIOCGKEY(sizeof bits), bits.data()) < 0)
     return false;
-  if (node.watch)
+  if (node.watch) {
     node.held = askedDown(bits);
+    summarized_ = false;
+  }
   return true;
 }
 
@@ -278,18 +284,16 @@ void Inputs::keysReady(void* context, std::uint32_t events) {
   } while (n == static_cast<ssize_t>(sizeof seen));
   // A device that fails or hangs up is about to leave; its removal comes from the monitor. Until
   // then its state is asked of the kernel.
+  inputs.summarized_ = false;
   if ((n < 0 && errno != EAGAIN && errno != EINTR) || (events & (EPOLLHUP | EPOLLERR))) {
-    inputs.loop_->remove(node.watch);
-    node.watch = 0;
+    inputs.unwatch(node);
     return;
   }
   // The queue overflowed and the kernel dropped events: the state is asked again, which also
   // empties the queue of every key event older than the answer.
   KeyBits bits{};
-  if (dropped && !inputs.query(node, bits)) {
-    inputs.loop_->remove(node.watch);
-    node.watch = 0;
-  }
+  if (dropped && !inputs.query(node, bits))
+    inputs.unwatch(node);
 }
 
 void Inputs::changedReady(void* context, std::uint32_t) {
@@ -357,9 +361,23 @@ void Inputs::refresh() {
     scan();
 }
 
+void Inputs::summarize() {
+  maybe_ = 0;
+  for (const auto& [name, node] : nodes_)
+    if (counts(node))
+      maybe_ |= node.watch && !node.grabbed ? node.held : node.asks;
+  summarized_ = true;
+}
+
 bool Inputs::down(std::uint16_t code) {
   if (!live())
     refresh();
+  if (!summarized_)
+    summarize();
+  // The question of every pass and of every press, answered without a look at the nodes while
+  // no keyboard may hold the key.
+  if (const int asked = askedIndex(code); asked >= 0 && (maybe_ >> asked & 1) == 0)
+    return false;
   for (auto& [name, node] : nodes_) {
     if (!counts(node) || !hasCapability(node.keys, code) || !maybeDown(node, code))
       continue;
@@ -373,6 +391,13 @@ bool Inputs::down(std::uint16_t code) {
 std::uint64_t Inputs::flags() {
   if (!live())
     refresh();
+  if (!summarized_)
+    summarize();
+  std::uint32_t modifiers = 0;
+  for (const FlagKey& key : flagKeys)
+    modifiers |= std::uint32_t{1} << askedIndex(key.code);
+  if ((maybe_ & modifiers) == 0)
+    return 0;
   std::uint64_t flags = 0;
   for (auto& [name, node] : nodes_) {
     if (!counts(node))
@@ -429,18 +454,26 @@ int Inputs::check(const std::string& path, int mode) {
   return access(path.c_str(), mode) == 0 ? 0 : errno;
 }
 
-int Inputs::accessError(const std::string& path, int mode) {
+int Inputs::accessError(const std::string& path, int mode, bool* kept) {
+  if (kept)
+    *kept = false;
   if (!live())
     return check(path, mode);
   const auto found = access_.find(path);
-  if (found != access_.end() && found->second.mode == mode)
+  if (found != access_.end() && found->second.mode == mode) {
+    if (kept)
+      *kept = true;
     return found->second.error;
+  }
   // Watching first, so that no change falls between the answer and the watch.
   const int watch =
       inotify_add_watch(inotify_.get(), path.c_str(), IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
   const int error = check(path, mode);
-  if (watch >= 0 && found == access_.end())
+  if (watch >= 0 && found == access_.end()) {
     access_.emplace(path, Access{mode, error, watch});
+    if (kept)
+      *kept = true;
+  }
   return error;
 }
 
@@ -454,6 +487,7 @@ void Inputs::exclude(const std::string& devnode, bool excluded) {
     if (node.devnode != devnode)
       continue;
     node.excluded = excluded;
+    summarized_ = false;
     // The seize's grab kept the device's events from our descriptor: its state is asked again.
     KeyBits bits{};
     if (!excluded && node.watch && !query(node, bits))
@@ -470,6 +504,7 @@ void Inputs::grab(const std::string& devnode, bool grabbed) {
     if (node.devnode != devnode)
       continue;
     node.grabbed = grabbed;
+    summarized_ = false;
     KeyBits bits{};
     if (!grabbed && node.watch && !query(node, bits))
       node.held = 0;

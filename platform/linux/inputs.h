@@ -27,8 +27,9 @@ struct InputNode {
   std::string sysname;  // eventN
   std::string devnode;  // /dev/input/eventN
   bool ours = false;
-  bool keyboard = false;  // has a key the program asks about (F12, a modifier, Space, ...)
-  bool pointer = false;   // a pointing device with a mouse button: the click guard grabs it
+  bool keyboard = false;   // has a key the program asks about (F12, a modifier, Space, ...)
+  std::uint32_t asks = 0;  // bit i set when it has askedKeys[i]
+  bool pointer = false;    // a pointing device with a mouse button: the click guard grabs it
   // A keyboard or pointing device the user must grant read access to. Where udev runs, its
   // classification decides (ID_INPUT_KEYBOARD, ID_INPUT_MOUSE, ID_INPUT_TOUCHPAD), the same the
   // udev rule grants by; without udev, the capabilities do.
@@ -80,8 +81,13 @@ class Inputs {
   // access(path, mode) == 0, remembered while attached until inotify reports a change of the
   // node's attributes (a chmod, an ACL given or taken) or its removal.
   bool accessible(const std::string& path, int mode) { return accessError(path, mode) == 0; }
-  // The same, as 0 or the errno of access().
-  int accessError(const std::string& path, int mode);
+  // The same, as 0 or the errno of access(). With `kept`, tells whether the answer is
+  // remembered: then any change of it counts up `generation`.
+  int accessError(const std::string& path, int mode, bool* kept = nullptr);
+  // A number that changes whenever a remembered answer of `accessible` or `readable` may have
+  // changed; 0 while not attached, when nothing is remembered. Answers that depend only on
+  // remembered ones may be kept by their askers for as long as it stays the same.
+  std::uint64_t generation() const { return live() ? generation_ : 0; }
 
   // The evdev nodes of a seized device: their state stops counting as input while excluded.
   void exclude(const std::string& devnode, bool excluded);
@@ -108,6 +114,8 @@ class Inputs {
   bool live() const;
   bool readableNow();
   void track(InputNode& node);
+  void unwatch(InputNode& node);
+  void summarize();
   void changed();  // inotify reported
   bool counts(const InputNode& node) const { return !node.ours && node.state && !node.excluded; }
   bool query(InputNode& node, KeyBits& bits);
@@ -128,6 +136,11 @@ class Inputs {
   int attached_ = 0;
   std::uint64_t monitorWatch_ = 0;
   std::uint64_t changedWatch_ = 0;
+  // While `summarized_`: bit i set when a node that counts may hold askedKeys[i] down, as far as
+  // its events tell, or has it and is not followed. Any change of the nodes, their watches, the
+  // keys held, the exclusions or the grabs clears `summarized_`.
+  bool summarized_ = false;
+  std::uint32_t maybe_ = 0;
   // Answers that hold until anything they depend on changes: every change of the nodes, their
   // access or the exclusions counts up `generation_`.
   std::uint64_t generation_ = 1;
