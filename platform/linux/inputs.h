@@ -54,9 +54,10 @@ struct InputNode {
 // asked about with `accessible`), and each keyboard's events of the keys the program asks about
 // keep their state. Between announcements the answers come from what was learnt, so neither the
 // watchdog's pass nor a press makes a system call for them. A key found down that way is asked of
-// the kernel before it counts, so a key event that never reached us (another program grabbed the
-// device meanwhile) can never leave a key held. Not attached, every query reads afresh. Used on
-// the backend's worker thread only.
+// the kernel before it counts, so a release that never reached us (another program grabbed the
+// device meanwhile) can never leave a key held; a press that never reached us counts as up, as
+// the desktop, which reads the same device, did not get it either. Not attached, every query
+// reads afresh. Used on the backend's worker thread only.
 class Inputs {
  public:
   static Inputs& instance();
