@@ -89,15 +89,7 @@ bool keyState(int, std::uint16_t key) {
 }
 
 std::uint64_t flagsState(int) {
-  std::vector<std::uint16_t> codes;
-  for (const auto& key : linuxplatform::flagKeys)
-    codes.push_back(key.code);
-  const std::vector<bool> down = linuxplatform::Inputs::instance().down(codes);
-  std::uint64_t flags = 0;
-  for (std::size_t i = 0; i < codes.size(); ++i)
-    if (down[i])
-      flags |= linuxplatform::flagKeys[i].flag;
-  return flags;
+  return linuxplatform::Inputs::instance().flags();
 }
 
 bool buttonState(int, std::uint32_t button) {

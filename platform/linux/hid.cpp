@@ -36,6 +36,10 @@ std::vector<ManagerObject*>& managers() {
   return all;
 }
 
+// Counts up whenever a manager or a device set changes, so that an answer about the devices
+// present can be kept until then.
+std::uint64_t changes = 0;
+
 Device makeDevice(ManagerObject& manager, udev_device* hidraw) {
   udev_device* hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
   const char* devnode = udev_device_get_devnode(hidraw);
@@ -86,6 +90,7 @@ void scan(ManagerObject& manager) {
   udev_enumerate_unref(enumerate);
   for (auto& [syspath, device] : before)
     device->present = false;
+  ++changes;
 }
 
 void forget(ManagerObject& manager, const std::string& syspath) {
@@ -94,6 +99,7 @@ void forget(ManagerObject& manager, const std::string& syspath) {
     return;
   found->second->present = false;
   manager.devices.erase(found);
+  ++changes;
 }
 
 // Applies the arrivals and departures of hidraw devices the monitor has seen.
@@ -105,8 +111,10 @@ void drain(ManagerObject& manager) {
     const char* action = udev_device_get_action(device);
     const std::string syspath = udev_device_get_syspath(device);
     if (action && std::strcmp(action, "add") == 0) {
-      if (Device made = makeDevice(manager, device))
+      if (Device made = makeDevice(manager, device)) {
         manager.devices.insert_or_assign(syspath, std::move(made));
+        ++changes;
+      }
     } else if (action && std::strcmp(action, "remove") == 0) {
       forget(manager, syspath);
     }
@@ -143,6 +151,7 @@ void vanished(DeviceObject& device) {
     for (auto it = manager->devices.begin(); it != manager->devices.end(); ++it)
       if (it->second.get() == &device) {
         manager->devices.erase(it);
+        ++changes;
         break;
       }
 }
@@ -266,6 +275,7 @@ ManagerObject::~ManagerObject() {
   if (loop && watch)
     loop->remove(watch);
   std::erase(managers(), this);
+  ++changes;
   if (monitor)
     udev_monitor_unref(monitor);
   if (context)
@@ -278,6 +288,7 @@ Manager managerCreate(std::uint32_t) {
   if (!manager->context)
     return nullptr;
   managers().push_back(manager.get());
+  ++changes;
   return manager;
 }
 
@@ -288,6 +299,7 @@ void managerSetDeviceMatching(const Manager& manager, std::int64_t vendorID,
   manager->vendor = vendorID;
   manager->product = productID;
   manager->devices.clear();
+  ++changes;
   if (!manager->monitor) {
     // Listening before enumerating, so no arrival falls between the two.
     manager->monitor =
@@ -314,6 +326,7 @@ void managerScheduleWithRunLoop(const Manager& manager, const RunLoop& runLoop) 
   drain(*manager);
   manager->watch =
       manager->loop->add(udev_monitor_get_fd(manager->monitor), &monitorReady, manager.get());
+  ++changes;
   // The input devices' state and access are then kept current from the same loop.
   linuxplatform::Inputs::instance().attach(*manager->loop);
 }
@@ -325,11 +338,13 @@ void managerUnscheduleFromRunLoop(const Manager& manager, const RunLoop&) {
   manager->loop->remove(manager->watch);
   manager->watch = 0;
   manager->loop = nullptr;
+  ++changes;
 }
 
 void managerClose(const Manager& manager, std::uint32_t) {
   if (manager)
     manager->devices.clear();
+  ++changes;
 }
 
 std::vector<Device> managerCopyDevices(const Manager& manager) {
@@ -456,14 +471,31 @@ bool linuxplatform::seized(const std::string& devnode) {
 namespace platform {
 
 bool preflightListenEventAccess() {
+  // The watchdog's question of every pass. A grant is kept while nothing it came from changes:
+  // the devices present, which the managers' monitors tell of from the loop, and the access
+  // answers, which inotify keeps. A refusal is asked again each time.
+  static std::uint64_t grantedAt = 0;
+  static std::uint64_t grantedChanges = 0;
   auto& inputs = linuxplatform::Inputs::instance();
+  if (grantedAt != 0 && grantedAt == inputs.generation() && grantedChanges == changes)
+    return true;
+  grantedAt = 0;
+  bool kept = true;
   for (ManagerObject* manager : managers()) {
+    kept = kept && manager->watch;
     catchUp(*manager);
-    for (const auto& [syspath, device] : manager->devices)
-      if (!inputs.accessible(device->devnode, R_OK))
+    for (const auto& [syspath, device] : manager->devices) {
+      bool remembered = false;
+      if (inputs.accessError(device->devnode, R_OK, &remembered) != 0)
         return false;
+      kept = kept && remembered;
+    }
   }
-  return inputs.readable();
+  if (!inputs.readable())
+    return false;
+  grantedAt = kept ? inputs.generation() : 0;
+  grantedChanges = changes;
+  return true;
 }
 
 void requestListenEventAccess() {}

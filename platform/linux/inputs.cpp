@@ -21,20 +21,18 @@ namespace linuxplatform {
 namespace {
 
 constexpr std::size_t longBits = 8 * sizeof(unsigned long);
-using KeyBits = std::array<unsigned long, KEY_MAX / longBits + 1>;
 
 bool bitSet(const KeyBits& bits, unsigned code) {
   return (bits[code / longBits] >> (code % longBits) & 1) != 0;
 }
 
-bool isKeyboard(const std::vector<std::uint64_t>& keys) {
-  for (const FlagKey& key : flagKeys)
-    if (hasCapability(keys, key.code))
-      return true;
-  for (const int code : {49, 36, 111, 105, 107, 113, 106, 64, 79, 80, 90})
-    if (hasCapability(keys, *evdevKey(static_cast<std::uint16_t>(code))))
-      return true;
-  return false;
+// The asked keys down in a key bitmap, as InputNode::held holds them.
+std::uint32_t askedDown(const KeyBits& bits) {
+  std::uint32_t held = 0;
+  for (int i = 0; i < static_cast<int>(std::size(askedKeys)); ++i)
+    if (bitSet(bits, askedKeys[i]))
+      held |= std::uint32_t{1} << i;
+  return held;
 }
 
 bool isPointer(const std::vector<std::uint64_t>& keys) {
@@ -46,12 +44,13 @@ bool isPointer(const std::vector<std::uint64_t>& keys) {
 
 }  // namespace
 
-void maskEvents(int fd, bool f12) {
+void maskEvents(int fd, bool asked) {
   std::array<unsigned long, EV_CNT / longBits + 1> types{};
   types[EV_KEY / longBits] |= 1UL << (EV_KEY % longBits);
   KeyBits keys{};
-  if (f12)
-    keys[KEY_F12 / longBits] |= 1UL << (KEY_F12 % longBits);
+  if (asked)
+    for (const std::uint16_t code : askedKeys)
+      keys[code / longBits] |= 1UL << (code % longBits);
   input_mask typeMask{0, sizeof types, reinterpret_cast<std::uintptr_t>(types.data())};
   input_mask keyMask{EV_KEY, sizeof keys, reinterpret_cast<std::uintptr_t>(keys.data())};
   ioctl(fd, EVIOCSMASK, &keyMask);
@@ -118,8 +117,7 @@ void Inputs::attach(Loop& loop) {
   if (inotify_)
     changedWatch_ = loop.add(inotify_.get(), &Inputs::changedReady, this);
   for (auto& [sysname, node] : nodes_)
-    watchF12(node);
-  recheckF12();
+    track(node);
 }
 
 void Inputs::detach(Loop& loop) {
@@ -128,10 +126,8 @@ void Inputs::detach(Loop& loop) {
   loop.remove(monitorWatch_);
   loop.remove(changedWatch_);
   monitorWatch_ = changedWatch_ = 0;
-  for (auto& [sysname, node] : nodes_) {
-    loop.remove(node.watch);
-    node.watch = 0;
-  }
+  for (auto& [sysname, node] : nodes_)
+    unwatch(node);
   for (const auto& [path, entry] : access_)
     inotify_rm_watch(inotify_.get(), entry.watch);
   access_.clear();
@@ -163,14 +159,20 @@ void Inputs::scan() {
   for (const std::string& sysname : before)
     if (!nodes_.count(sysname) && listener_)
       listener_(listenerContext_, sysname, false);
-  recheckF12();
 }
 
 void Inputs::erase(std::map<std::string, InputNode>::iterator node) {
-  if (loop_)
-    loop_->remove(node->second.watch);
+  unwatch(node->second);
   nodes_.erase(node);
+  summarized_ = false;
   ++generation_;
+}
+
+void Inputs::unwatch(InputNode& node) {
+  if (loop_ && node.watch)
+    loop_->remove(node.watch);
+  node.watch = 0;
+  summarized_ = false;
 }
 
 void Inputs::add(udev_device* device) {
@@ -189,10 +191,15 @@ void Inputs::add(udev_device* device) {
   const std::string syspath = udev_device_get_syspath(parent);
   const std::string phys = readText(syspath + "/phys");
   node.ours = std::string_view(phys).starts_with(ourPhysPrefix);
+  node.excluded = excluded_.count(node.devnode) != 0;
+  node.grabbed = grabbed_.count(node.devnode) != 0;
   if (auto keys = parseCapabilities(readText(syspath + "/capabilities/key")))
     node.keys = std::move(*keys);
   const bool buttons = isPointer(node.keys);
-  node.keyboard = isKeyboard(node.keys);
+  for (int i = 0; i < static_cast<int>(std::size(askedKeys)); ++i)
+    if (hasCapability(node.keys, askedKeys[i]))
+      node.asks |= std::uint32_t{1} << i;
+  node.keyboard = node.asks != 0;
   if (std::strcmp(monitorSource(), "udev") == 0) {
     const auto is = [device](const char* property) {
       const char* value = udev_device_get_property_value(device, property);
@@ -209,7 +216,8 @@ void Inputs::add(udev_device* device) {
     open(node);
   const bool pointer = node.pointer && !node.ours;
   InputNode& added = nodes_.insert_or_assign(node.sysname, std::move(node)).first->second;
-  watchF12(added);
+  summarized_ = false;
+  track(added);
   ++generation_;
   if (pointer && listener_)
     listener_(listenerContext_, sysname, true);
@@ -217,50 +225,75 @@ void Inputs::add(udev_device* device) {
 
 void Inputs::open(InputNode& node) {
   ++generation_;
+  summarized_ = false;
   node.state.reset(::open(node.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (node.state)
-    maskEvents(node.state.get(), hasCapability(node.keys, KEY_F12));
+    maskEvents(node.state.get(), node.keyboard);
 }
 
-void Inputs::watchF12(InputNode& node) {
-  if (loop_ && !node.watch && node.state && !node.ours && hasCapability(node.keys, KEY_F12)) {
-    node.watch = loop_->add(node.state.get(), &Inputs::f12Ready, &node);
-    ++generation_;
-  }
+void Inputs::track(InputNode& node) {
+  if (!loop_ || node.watch || !node.state || node.ours || !node.keyboard)
+    return;
+  node.watch = loop_->add(node.state.get(), &Inputs::keysReady, &node);
+  summarized_ = false;
+  // The kernel has queued the asked keys' events on `state` since it was opened. The query gives
+  // their state now and empties the queue of the key events before it, so the events read from
+  // here on are exactly the changes since.
+  KeyBits bits{};
+  if (node.watch && !query(node, bits))
+    node.held = 0;
 }
 
-void Inputs::recheckF12() {
-  f12_ = false;
-  for (const auto& [sysname, node] : nodes_) {
-    if (!counts(node) || !hasCapability(node.keys, KEY_F12))
-      continue;
-    KeyBits bits{};
-    if (ioctl(node.state.get(), EVIOCGKEY(sizeof bits), bits.data()) >= 0 &&
-        bitSet(bits, KEY_F12)) {
-      f12_ = true;
-      return;
-    }
+bool Inputs::query(InputNode& node, KeyBits& bits) {
+  if (ioctl(node.state.get(), EVIOCGKEY(sizeof bits), bits.data()) < 0)
+    return false;
+  if (node.watch) {
+    node.held = askedDown(bits);
+    summarized_ = false;
   }
+  return true;
+}
+
+bool Inputs::maybeDown(const InputNode& node, std::uint16_t code) {
+  const int asked = askedIndex(code);
+  return asked < 0 || !node.watch || node.grabbed || (node.held >> asked & 1) != 0;
 }
 
 void Inputs::monitorReady(void* context, std::uint32_t) {
   static_cast<Inputs*>(context)->refresh();
 }
 
-void Inputs::f12Ready(void* context, std::uint32_t events) {
+void Inputs::keysReady(void* context, std::uint32_t events) {
   auto& node = *static_cast<InputNode*>(context);
   Inputs& inputs = instance();
-  input_event seen[16];
+  input_event seen[32];
   ssize_t n;
-  while ((n = read(node.state.get(), seen, sizeof seen)) > 0) {
-  }
-  // A device that fails or hangs up is about to leave; its removal comes from the monitor.
+  bool dropped = false;
+  do {
+    n = read(node.state.get(), seen, sizeof seen);
+    for (ssize_t i = 0; i < n / static_cast<ssize_t>(sizeof(input_event)); ++i) {
+      const input_event& event = seen[i];
+      if (event.type == EV_SYN && event.code == SYN_DROPPED) {
+        dropped = true;
+      } else if (event.type == EV_KEY) {
+        const int asked = askedIndex(event.code);
+        const std::uint32_t bit = asked < 0 ? 0 : std::uint32_t{1} << asked;
+        node.held = event.value != 0 ? node.held | bit : node.held & ~bit;  // 2 is a repeat
+      }
+    }
+  } while (n == static_cast<ssize_t>(sizeof seen));
+  // A device that fails or hangs up is about to leave; its removal comes from the monitor. Until
+  // then its state is asked of the kernel.
+  inputs.summarized_ = false;
   if ((n < 0 && errno != EAGAIN && errno != EINTR) || (events & (EPOLLHUP | EPOLLERR))) {
-    inputs.loop_->remove(node.watch);
-    node.watch = 0;
-    ++inputs.generation_;
+    inputs.unwatch(node);
+    return;
   }
-  inputs.recheckF12();
+  // The queue overflowed and the kernel dropped events: the state is asked again, which also
+  // empties the queue of every key event older than the answer.
+  KeyBits bits{};
+  if (dropped && !inputs.query(node, bits))
+    inputs.unwatch(node);
 }
 
 void Inputs::changedReady(void* context, std::uint32_t) {
@@ -304,10 +337,8 @@ void Inputs::changed() {
 void Inputs::refresh() {
   if (!monitor_)
     return;
-  bool any = false;
   errno = 0;
   while (udev_device* device = udev_monitor_receive_device(monitor_)) {
-    any = true;
     const char* action = udev_device_get_action(device);
     const char* sysname = udev_device_get_sysname(device);
     // A change (udevadm trigger, a new rule) may change the device's class and our access.
@@ -328,55 +359,60 @@ void Inputs::refresh() {
   // The socket overflowed while nobody read it: what it dropped is learnt by a new scan.
   if (errno == ENOBUFS)
     scan();
-  else if (any)
-    recheckF12();
+}
+
+void Inputs::summarize() {
+  maybe_ = 0;
+  for (const auto& [name, node] : nodes_)
+    if (counts(node))
+      maybe_ |= node.watch && !node.grabbed ? node.held : node.asks;
+  summarized_ = true;
 }
 
 bool Inputs::down(std::uint16_t code) {
-  const bool current = live();
-  if (!current)
+  if (!live())
     refresh();
-  // F12, the watchdog's question of every pass, is answered from the F12 events of the
-  // keyboards the loop watches; only a keyboard without a watch is asked.
-  const bool f12 = current && code == KEY_F12;
-  if (f12 && (f12_ || (unwatchedAt_ == generation_ && !unwatched_)))
-    return f12_;
-  bool unwatched = false;
-  for (const auto& [name, node] : nodes_) {
-    if (!counts(node) || !hasCapability(node.keys, code) || (f12 && node.watch))
+  if (!summarized_)
+    summarize();
+  // The question of every pass and of every press, answered without a look at the nodes while
+  // no keyboard may hold the key.
+  if (const int asked = askedIndex(code); asked >= 0 && (maybe_ >> asked & 1) == 0)
+    return false;
+  for (auto& [name, node] : nodes_) {
+    if (!counts(node) || !hasCapability(node.keys, code) || !maybeDown(node, code))
       continue;
-    unwatched = true;
     KeyBits bits{};
-    if (ioctl(node.state.get(), EVIOCGKEY(sizeof bits), bits.data()) >= 0 && bitSet(bits, code))
+    if (query(node, bits) && bitSet(bits, code))
       return true;
-  }
-  if (f12) {
-    unwatchedAt_ = generation_;
-    unwatched_ = unwatched;
   }
   return false;
 }
 
-std::vector<bool> Inputs::down(const std::vector<std::uint16_t>& codes) {
+std::uint64_t Inputs::flags() {
   if (!live())
     refresh();
-  std::vector<bool> result(codes.size(), false);
-  for (const auto& [name, node] : nodes_) {
+  if (!summarized_)
+    summarize();
+  std::uint32_t modifiers = 0;
+  for (const FlagKey& key : flagKeys)
+    modifiers |= std::uint32_t{1} << askedIndex(key.code);
+  if ((maybe_ & modifiers) == 0)
+    return 0;
+  std::uint64_t flags = 0;
+  for (auto& [name, node] : nodes_) {
     if (!counts(node))
       continue;
-    bool relevant = false;
-    for (const std::uint16_t code : codes)
-      relevant = relevant || hasCapability(node.keys, code);
-    if (!relevant)
-      continue;
+    bool ask = false;
+    for (const FlagKey& key : flagKeys)
+      ask = ask || (hasCapability(node.keys, key.code) && maybeDown(node, key.code));
     KeyBits bits{};
-    if (ioctl(node.state.get(), EVIOCGKEY(sizeof bits), bits.data()) < 0)
+    if (!ask || !query(node, bits))
       continue;
-    for (std::size_t i = 0; i < codes.size(); ++i)
-      if (bitSet(bits, codes[i]))
-        result[i] = true;
+    for (const FlagKey& key : flagKeys)
+      if (bitSet(bits, key.code))
+        flags |= key.flag;
   }
-  return result;
+  return flags;
 }
 
 bool Inputs::readable() {
@@ -406,7 +442,7 @@ bool Inputs::readableNow() {
     // Access granted since the device arrived (the user logged in, the rule was installed).
     if (!node.state) {
       open(node);
-      watchF12(node);
+      track(node);
     }
     if (!node.state)
       return false;
@@ -418,18 +454,26 @@ int Inputs::check(const std::string& path, int mode) {
   return access(path.c_str(), mode) == 0 ? 0 : errno;
 }
 
-int Inputs::accessError(const std::string& path, int mode) {
+int Inputs::accessError(const std::string& path, int mode, bool* kept) {
+  if (kept)
+    *kept = false;
   if (!live())
     return check(path, mode);
   const auto found = access_.find(path);
-  if (found != access_.end() && found->second.mode == mode)
+  if (found != access_.end() && found->second.mode == mode) {
+    if (kept)
+      *kept = true;
     return found->second.error;
+  }
   // Watching first, so that no change falls between the answer and the watch.
   const int watch =
       inotify_add_watch(inotify_.get(), path.c_str(), IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
   const int error = check(path, mode);
-  if (watch >= 0 && found == access_.end())
+  if (watch >= 0 && found == access_.end()) {
     access_.emplace(path, Access{mode, error, watch});
+    if (kept)
+      *kept = true;
+  }
   return error;
 }
 
@@ -439,7 +483,32 @@ void Inputs::exclude(const std::string& devnode, bool excluded) {
     excluded_.insert(devnode);
   else
     excluded_.erase(devnode);
-  recheckF12();
+  for (auto& [name, node] : nodes_) {
+    if (node.devnode != devnode)
+      continue;
+    node.excluded = excluded;
+    summarized_ = false;
+    // The seize's grab kept the device's events from our descriptor: its state is asked again.
+    KeyBits bits{};
+    if (!excluded && node.watch && !query(node, bits))
+      node.held = 0;
+  }
+}
+
+void Inputs::grab(const std::string& devnode, bool grabbed) {
+  if (grabbed)
+    grabbed_.insert(devnode);
+  else
+    grabbed_.erase(devnode);
+  for (auto& [name, node] : nodes_) {
+    if (node.devnode != devnode)
+      continue;
+    node.grabbed = grabbed;
+    summarized_ = false;
+    KeyBits bits{};
+    if (!grabbed && node.watch && !query(node, bits))
+      node.held = 0;
+  }
 }
 
 }  // namespace linuxplatform

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <libudev.h>
+#include <linux/input-event-codes.h>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -17,22 +19,31 @@ namespace linuxplatform {
 // guarded pointing devices). Devices with it are ours: never state sources, never guarded.
 inline constexpr const char* ourPhysPrefix = "quillfen/";
 
+// An evdev key bitmap, as EVIOCGKEY writes it.
+using KeyBits = std::array<unsigned long, KEY_MAX / (8 * sizeof(unsigned long)) + 1>;
+
 // One evdev node of the input subsystem.
 struct InputNode {
   std::string sysname;  // eventN
   std::string devnode;  // /dev/input/eventN
   bool ours = false;
-  bool keyboard = false;  // has a key the program asks about (F12, a modifier, Space, ...)
-  bool pointer = false;   // a pointing device with a mouse button: the click guard grabs it
+  bool keyboard = false;   // has a key the program asks about (F12, a modifier, Space, ...)
+  std::uint32_t asks = 0;  // bit i set when it has askedKeys[i]
+  bool pointer = false;    // a pointing device with a mouse button: the click guard grabs it
   // A keyboard or pointing device the user must grant read access to. Where udev runs, its
   // classification decides (ID_INPUT_KEYBOARD, ID_INPUT_MOUSE, ID_INPUT_TOUCHPAD), the same the
   // udev rule grants by; without udev, the capabilities do.
   bool required = false;
   std::vector<std::uint64_t> keys;  // its key capabilities, as parseCapabilities gives them
-  // Opened for EVIOCGKEY. The kernel queues on it only F12's events (EVIOCSMASK), which wake the
-  // loop; state queries read the key bitmap, so no event of the device is lost to anyone.
+  // Opened for the state of its keys. On a keyboard the kernel queues only the events of the keys
+  // the program asks about (EVIOCSMASK), which the loop reads into `held`; nothing else is queued.
   Fd state;
-  std::uint64_t watch = 0;  // the loop's watch of `state`, for F12
+  std::uint64_t watch = 0;  // the loop's watch of `state`
+  // While watched: bit i set when askedKeys[i] is down, from the last query of the kernel's key
+  // state (EVIOCGKEY, which also empties the queue of key events) and the key events since.
+  std::uint32_t held = 0;
+  bool excluded = false;  // a node of a seized device: no one's input
+  bool grabbed = false;   // grabbed by the mouse guard: its events reach no other descriptor
 };
 
 // The input devices present and what the program asks of them: which keys and buttons are held
@@ -40,9 +51,13 @@ struct InputNode {
 //
 // Attached to the worker's loop, everything that can be announced is: a udev monitor tells of
 // devices arriving and leaving, inotify of changed access to their nodes (and to any other node
-// asked about with `accessible`), and each keyboard's F12 events of the recovery chord. Between
-// announcements the answers come from what was learnt, so the watchdog's pass makes no system
-// call. Not attached, every query reads afresh. Used on the backend's worker thread only.
+// asked about with `accessible`), and each keyboard's events of the keys the program asks about
+// keep their state. Between announcements the answers come from what was learnt, so neither the
+// watchdog's pass nor a press makes a system call for them. A key found down that way is asked of
+// the kernel before it counts, so a release that never reached us (another program grabbed the
+// device meanwhile) can never leave a key held; a press that never reached us counts as up, as
+// the desktop, which reads the same device, did not get it either. Not attached, every query
+// reads afresh. Used on the backend's worker thread only.
 class Inputs {
  public:
   static Inputs& instance();
@@ -60,19 +75,27 @@ class Inputs {
   // the excluded nodes (a seized pedal's) are no one's input and never count; only devices that
   // have the key are asked.
   bool down(std::uint16_t code);
-  // The evdev keys among `codes` that are down on any keyboard or pointer, as `down`.
-  std::vector<bool> down(const std::vector<std::uint16_t>& codes);
+  // The modifier flags (keys.h) held on any keyboard, counted as `down` counts keys.
+  std::uint64_t flags();
   // Whether every required keyboard and pointing device present is readable by this process.
   bool readable();
   // access(path, mode) == 0, remembered while attached until inotify reports a change of the
   // node's attributes (a chmod, an ACL given or taken) or its removal.
   bool accessible(const std::string& path, int mode) { return accessError(path, mode) == 0; }
-  // The same, as 0 or the errno of access().
-  int accessError(const std::string& path, int mode);
+  // The same, as 0 or the errno of access(). With `kept`, tells whether the answer is
+  // remembered: then any change of it counts up `generation`.
+  int accessError(const std::string& path, int mode, bool* kept = nullptr);
+  // A number that changes whenever a remembered answer of `accessible` or `readable` may have
+  // changed; 0 while not attached, when nothing is remembered. Answers that depend only on
+  // remembered ones may be kept by their askers for as long as it stays the same.
+  std::uint64_t generation() const { return live() ? generation_ : 0; }
 
   // The evdev nodes of a seized device: their state stops counting as input while excluded.
   void exclude(const std::string& devnode, bool excluded);
   bool excluded(const std::string& devnode) const { return excluded_.count(devnode) != 0; }
+  // A node the mouse guard grabs: its key events reach only the guard, so its state is asked of
+  // the kernel while it is grabbed.
+  void grab(const std::string& devnode, bool grabbed);
 
   // Told about every pointing device that arrives or leaves (not ours), after `refresh`.
   using Listener = void (*)(void* context, const std::string& sysname, bool added);
@@ -91,20 +114,22 @@ class Inputs {
   void open(InputNode& node);
   bool live() const;
   bool readableNow();
-  void watchF12(InputNode& node);
-  void recheckF12();
+  void track(InputNode& node);
+  void unwatch(InputNode& node);
+  void summarize();
   void changed();  // inotify reported
-  bool counts(const InputNode& node) const {
-    return !node.ours && node.state && !excluded_.count(node.devnode);
-  }
+  bool counts(const InputNode& node) const { return !node.ours && node.state && !node.excluded; }
+  bool query(InputNode& node, KeyBits& bits);
+  static bool maybeDown(const InputNode& node, std::uint16_t code);
   static void monitorReady(void* context, std::uint32_t events);
   static void changedReady(void* context, std::uint32_t events);
-  static void f12Ready(void* context, std::uint32_t events);
+  static void keysReady(void* context, std::uint32_t events);
 
   udev* udev_ = nullptr;
   udev_monitor* monitor_ = nullptr;
   std::map<std::string, InputNode> nodes_;
   std::set<std::string> excluded_;
+  std::set<std::string> grabbed_;
   Listener listener_ = nullptr;
   void* listenerContext_ = nullptr;
 
@@ -112,12 +137,14 @@ class Inputs {
   int attached_ = 0;
   std::uint64_t monitorWatch_ = 0;
   std::uint64_t changedWatch_ = 0;
-  bool f12_ = false;  // F12 down on a keyboard that counts, while attached
+  // While `summarized_`: bit i set when a node that counts may hold askedKeys[i] down, as far as
+  // its events tell, or has it and is not followed. Any change of the nodes, their watches, the
+  // keys held, the exclusions or the grabs clears `summarized_`.
+  bool summarized_ = false;
+  std::uint32_t maybe_ = 0;
   // Answers that hold until anything they depend on changes: every change of the nodes, their
-  // watches, their access or the exclusions counts up `generation_`.
+  // access or the exclusions counts up `generation_`.
   std::uint64_t generation_ = 1;
-  std::uint64_t unwatchedAt_ = 0;
-  bool unwatched_ = true;  // a keyboard with F12 has no watch: it must be asked
   std::uint64_t readableAt_ = 0;
   bool readable_ = false;
 
@@ -131,11 +158,11 @@ class Inputs {
   std::map<std::string, Access> access_;  // by path
 };
 
-// Makes the kernel queue on the evdev descriptor `fd` only F12's key events (with `f12`) or no
-// event at all: for descriptors opened for state or for a grab, whose events nobody reads, and
-// whose queue then costs nothing and never fills. Without EVIOCSMASK (kernels before 4.4) every
-// event is queued, as if this had not been called.
-void maskEvents(int fd, bool f12);
+// Makes the kernel queue on the evdev descriptor `fd` only the key events of askedKeys (with
+// `asked`) or no event at all: for descriptors opened for state or for a grab, whose other events
+// nobody reads, and whose queue then costs nothing. Without EVIOCSMASK (kernels before 4.4)
+// every event is queued, as if this had not been called.
+void maskEvents(int fd, bool asked);
 
 // Reads a whole small file (sysfs attribute, uevent); empty when it cannot be read.
 std::string readText(const std::string& path);

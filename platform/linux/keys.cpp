@@ -10,6 +10,20 @@ const FlagKey flagKeys[8] = {
     {KEY_LEFTMETA, commandFlag},  {KEY_RIGHTMETA, commandFlag},
 };
 
+const std::uint16_t askedKeys[19] = {
+    KEY_F12,     KEY_LEFTSHIFT, KEY_RIGHTSHIFT, KEY_LEFTCTRL,  KEY_RIGHTCTRL,
+    KEY_LEFTALT, KEY_RIGHTALT,  KEY_LEFTMETA,   KEY_RIGHTMETA, KEY_SPACE,
+    KEY_ENTER,   KEY_F13,       KEY_F14,        KEY_F15,       KEY_F16,
+    KEY_F17,     KEY_F18,       KEY_F19,        KEY_F20,
+};
+
+int askedIndex(std::uint16_t code) {
+  for (int i = 0; i < 19; ++i)
+    if (askedKeys[i] == code)
+      return i;
+  return -1;
+}
+
 std::optional<std::uint16_t> evdevKey(std::uint16_t keyCode) {
   switch (keyCode) {
     case 49:

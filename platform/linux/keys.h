@@ -30,6 +30,12 @@ struct FlagKey {
 };
 extern const FlagKey flagKeys[8];
 
+// The evdev keys whose state the program asks about: F12 of the recovery chord, the modifiers and
+// the ten keys it posts. A device with any of them is a keyboard to it.
+extern const std::uint16_t askedKeys[19];
+// The position of `code` in `askedKeys`, or -1 when the program never asks about it.
+int askedIndex(std::uint16_t code);
+
 // Mouse event types: left down 1 and up 2, right down 3 and up 4, other down 25 and up 26.
 inline constexpr std::uint32_t leftMouseDown = 1;
 inline constexpr std::uint32_t leftMouseUp = 2;

@@ -50,12 +50,14 @@ Loop::Result Loop::run(double seconds, bool once) {
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                            std::chrono::duration<double>(seconds));
   bool handled = false;
+  bool fresh = true;  // nothing has run or waited yet
   for (;;) {
     if (!deferred_.empty()) {
       const Watch watch = deferred_.front().second;
       deferred_.pop_front();
       watch.handler(watch.context, 0);
       handled = true;
+      fresh = false;
       if (once)
         return Result::handled;
       if (Clock::now() >= deadline)
@@ -64,7 +66,11 @@ Loop::Result Loop::run(double seconds, bool once) {
     }
     if (watches_.empty())
       break;
-    const auto left = std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
+    // A wait before anything ran is the whole time: no clock to read for it.
+    const double left =
+        fresh ? seconds * 1000
+              : std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
+    fresh = false;
     const int timeout = left <= 0 ? 0 : static_cast<int>(std::ceil(left));
     epoll_event event{};
     const int ready = epoll_wait(epoll_.get(), &event, 1, timeout);

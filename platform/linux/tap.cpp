@@ -79,6 +79,7 @@ struct SourceObject {
 struct Guarded {
   TapObject* tap = nullptr;
   std::string sysname;
+  std::string devnode;
   Fd source;  // the grabbed device; events are read here
   Fd state;   // a second descriptor for button state, whose queries discard nothing of `source`
   linuxplatform::Virtual clone;
@@ -96,6 +97,12 @@ void signal(TapObject& tap) {
     tap.wake = tap.loop->defer(&wakeReady, &tap);
 }
 
+// Ends the grab. Its key events reach the program's state descriptor again.
+void release(Guarded& guard) {
+  ioctl(guard.source.get(), EVIOCGRAB, 0);
+  linuxplatform::Inputs::instance().grab(guard.devnode, false);
+}
+
 void unguard(TapObject& tap, const std::string& sysname) {
   const auto found = tap.guarded.find(sysname);
   if (found == tap.guarded.end())
@@ -104,7 +111,7 @@ void unguard(TapObject& tap, const std::string& sysname) {
   if (tap.loop && guard.watch)
     tap.loop->remove(guard.watch);
   if (guard.grabbed)
-    ioctl(guard.source.get(), EVIOCGRAB, 0);
+    release(guard);
   // Destroying the clone makes the kernel release whatever it still holds down.
   linuxplatform::destroy(guard.clone);
   tap.guarded.erase(found);
@@ -141,9 +148,12 @@ bool tryGrab(Guarded& guard) {
   if (ioctl(guard.source.get(), EVIOCGRAB, 1) != 0)
     return false;
   const std::int64_t grabbedAt = nowMicroseconds();
+  // While grabbed, the device's key events reach only `source`: a key of it is asked of the
+  // kernel, not followed.
+  linuxplatform::Inputs::instance().grab(guard.devnode, true);
   const auto down = buttonsDown(guard.state.get());
   if (!down.empty()) {
-    ioctl(guard.source.get(), EVIOCGRAB, 0);
+    release(guard);
     return true;
   }
   guard.grabbed = true;
@@ -215,6 +225,7 @@ bool guard(TapObject& tap, const std::string& sysname) {
   auto made = std::make_unique<Guarded>();
   made->tap = &tap;
   made->sysname = sysname;
+  made->devnode = node->second.devnode;
   made->source.reset(open(node->second.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   made->state.reset(open(node->second.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!made->source || !made->state)

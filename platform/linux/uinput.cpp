@@ -47,10 +47,24 @@ bool has(const std::array<unsigned long, N>& bits, unsigned bit) {
 }  // namespace
 
 bool uinputWritable() {
-  for (const char* path : uinputPaths)
-    if (Inputs::instance().accessible(path, W_OK))
-      return true;
-  return false;
+  // Asked at every pass while actions are active and at every press: the answer is kept while
+  // the nodes' access it came from is remembered and unchanged.
+  static std::uint64_t keptAt = 0;
+  static bool writable = false;
+  Inputs& inputs = Inputs::instance();
+  if (keptAt != 0 && keptAt == inputs.generation())
+    return writable;
+  bool kept = true;
+  writable = false;
+  for (const char* path : uinputPaths) {
+    bool remembered = false;
+    writable = inputs.accessError(path, W_OK, &remembered) == 0;
+    kept = kept && remembered;
+    if (writable)
+      break;
+  }
+  keptAt = kept ? inputs.generation() : 0;
+  return writable;
 }
 
 std::optional<Virtual> createPoster() {

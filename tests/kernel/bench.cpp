@@ -64,6 +64,7 @@ std::set<std::string> eventNodes() {
 struct Usage {
   double cpu = 0;
   double switches = 0;
+  double preempted = 0;  // nonvoluntary switches, among `switches`
 };
 
 Usage usage(const std::vector<pid_t>& pids) {
@@ -78,9 +79,12 @@ Usage usage(const std::vector<pid_t>& pids) {
       std::istringstream status(slurp(tasks + "/" + tid + "/status"));
       for (std::string line; std::getline(status, line);) {
         long count = 0;
-        if (std::sscanf(line.c_str(), "voluntary_ctxt_switches: %ld", &count) == 1 ||
-            std::sscanf(line.c_str(), "nonvoluntary_ctxt_switches: %ld", &count) == 1)
+        if (std::sscanf(line.c_str(), "voluntary_ctxt_switches: %ld", &count) == 1) {
           total.switches += static_cast<double>(count);
+        } else if (std::sscanf(line.c_str(), "nonvoluntary_ctxt_switches: %ld", &count) == 1) {
+          total.switches += static_cast<double>(count);
+          total.preempted += static_cast<double>(count);
+        }
       }
     }
   }
@@ -234,6 +238,8 @@ struct Figures {
   std::vector<double> latencies;  // ms
   double cpu = 0;                 // ns while pressing
   double switches = 0;
+  double preempted = 0;  // nonvoluntary switches: the tool was running when taken off
+  double roundCpu = 0;   // us per press in the latest round
   int presses = 0;
   double pressing = 0;  // s spent pressing
   double idleCpu = -1;  // ns over the idle period
@@ -312,8 +318,11 @@ bool round(const Tool& tool, Pedal& pedal, Figures& figures, bool idle) {
     sleepFor(0.01);
   figures.latencies.insert(figures.latencies.end(), latencies.begin(), latencies.end());
   figures.medians.push_back(percentile(latencies, 0.5));
+  figures.roundCpu =
+      (after.cpu - before.cpu) / 1e3 / std::max(1, static_cast<int>(latencies.size()));
   figures.cpu += after.cpu - before.cpu;
   figures.switches += after.switches - before.switches;
+  figures.preempted += after.preempted - before.preempted;
   figures.presses += static_cast<int>(latencies.size());
   return static_cast<int>(latencies.size()) == pressesPerRound;
 }
@@ -502,8 +511,9 @@ int bench() {
   for (const Tool* tool : order) {
     const bool idle = idled.insert(tool->name).second;
     complete = round(*tool, pedal, figures[tool->name], idle) && complete;
-    info("round of %s: median %.3f ms", tool->name.c_str(),
-         figures[tool->name].medians.empty() ? 0.0 : figures[tool->name].medians.back());
+    info("round of %s: median %.3f ms, %.1f us of processor time per press", tool->name.c_str(),
+         figures[tool->name].medians.empty() ? 0.0 : figures[tool->name].medians.back(),
+         figures[tool->name].roundCpu);
   }
 
   // Besides the figures while pressing, the same less what the tool costs idle over as long
@@ -521,6 +531,13 @@ int bench() {
                 percentile(f.latencies, 0.99), percentile(f.latencies, 1.0),
                 f.cpu / 1e6 / presses * 1000, f.idleCpu / 1e6, f.switches / presses,
                 (f.cpu - idleCpu) / 1e6 / presses * 1000, (f.switches - idleSwitches) / presses);
+  }
+  for (const Tool& tool : tools) {
+    const Figures& f = figures[tool.name];
+    const double presses = std::max(1, f.presses);
+    info("%s: %.2f of %.2f switches per press preempted it; %.2f ms per press cycle",
+         tool.name.c_str(), f.preempted / presses, f.switches / presses,
+         f.pressing / presses * 1000);
   }
   std::string medians;
   for (const double median : figures["quillfen"].medians)

@@ -6,7 +6,15 @@
 # interleaved rounds. Prints Quillfen's system calls per idle pass and per press (strace -c of its
 # worker thread) and one table row per tool. The peers and strace come from Debian's archive with
 # apt-get download, unpacked under build/kernel-bench; nothing is installed. Not part of ctest.
+#
+# With --icount (software emulation only), the machine's clock counts the instructions it runs,
+# 2 ns each, instead of following the host's: processor times become instruction counts, the same
+# on every run, whatever else loads the host, and blind to what the emulator itself spends.
 set -euo pipefail
+icount=
+if [ "${1:-}" = --icount ]; then
+  icount=shift=1,sleep=off
+fi
 cd "$(dirname "$0")/../.."
 bash scripts/deps.sh test
 cmake --preset dev >/dev/null
@@ -43,6 +51,7 @@ done
 printf 'NAME: Peer output\nEVENTS:\n  EV_KEY: [KEY_SPACE]\n' >"$stage/peers/space.yaml"
 printf 'BTN_0 1 <KEY_SPACE\n' >"$stage/peers/space.conf"
 
-QUILLFEN_KERNEL_EXTRA=$stage QUILLFEN_KERNEL_TIMEOUT=${QUILLFEN_KERNEL_TIMEOUT:-1500} \
+QUILLFEN_KERNEL_ICOUNT=$icount QUILLFEN_KERNEL_EXTRA=$stage \
+  QUILLFEN_KERNEL_TIMEOUT=${QUILLFEN_KERNEL_TIMEOUT:-1500} \
   bash tests/kernel/run.sh build/dev/tests/kernel/kernel_guest build/kernel "$work/guest" \
   --bench --qemu-exit

@@ -181,29 +181,26 @@ Virtual::Virtual(Kind kind, const std::string& name) {
   if (fd_ < 0)
     return;
   ioctl(fd_, UI_SET_EVBIT, EV_KEY);
-  std::string phys = name;
-  if (kind == Kind::mouse) {
+  if (kind != Kind::keyboard) {
     ioctl(fd_, UI_SET_EVBIT, EV_REL);
     for (int code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA})
       ioctl(fd_, UI_SET_KEYBIT, code);
     for (int axis : {REL_X, REL_Y, REL_WHEEL})
       ioctl(fd_, UI_SET_RELBIT, axis);
-    if (phys.empty())
-      phys = "test/mouse";
-  } else {
+  }
+  if (kind != Kind::mouse)
     for (int code : {KEY_LEFTCTRL, KEY_LEFTALT, KEY_LEFTSHIFT, KEY_RIGHTSHIFT, KEY_LEFTMETA,
                      KEY_F12, KEY_ENTER, KEY_SPACE, KEY_A})
       ioctl(fd_, UI_SET_KEYBIT, code);
-    if (phys.empty())
-      phys = "test/keyboard";
-  }
+  const char* const names[] = {"mouse", "keyboard", "combo"};
+  const char* kindName = names[static_cast<int>(kind)];
+  const std::string phys = name.empty() ? std::string("test/") + kindName : name;
   ioctl(fd_, UI_SET_PHYS, phys.c_str());
   uinput_setup setup{};
   setup.id.bustype = BUS_USB;
   setup.id.vendor = 0x1209;
-  setup.id.product = kind == Kind::mouse ? 0x0001 : 0x0002;
-  std::snprintf(setup.name, sizeof setup.name, "%s",
-                kind == Kind::mouse ? "Test mouse" : "Test keyboard");
+  setup.id.product = static_cast<__u16>(1 + static_cast<int>(kind));
+  std::snprintf(setup.name, sizeof setup.name, "Test %s", kindName);
   ioctl(fd_, UI_DEV_SETUP, &setup);
   ioctl(fd_, UI_DEV_CREATE);
   eventNode = eventNodeByPhys(phys, 2);

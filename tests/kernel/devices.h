@@ -53,8 +53,9 @@ std::span<const std::uint8_t> wideDescriptor();
 // A uinput device of the test's own.
 class Virtual {
  public:
-  enum class Kind { mouse, keyboard };
-  // `phys` names the device; empty gives test/mouse or test/keyboard.
+  // A combo is a mouse with the keyboard's keys, as some wireless receivers make.
+  enum class Kind { mouse, keyboard, combo };
+  // `phys` names the device; empty gives test/ and the kind's name.
   explicit Virtual(Kind kind, const std::string& phys = {});
   ~Virtual();
   Virtual(const Virtual&) = delete;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -185,6 +186,72 @@ int captureChild(int uhid) {
     h.pump();
     sleepFor(0.05);
   }
+}
+
+// Run with Return held on the test keyboard since before this process started: captures the
+// pedal whose uhid descriptor it inherited with Return on the right pedal, presses it, and exits 0
+// when capture stops for the held key and no Return reached any virtual keyboard of ours.
+int heldChild(int uhid) {
+  Harness h;
+  const Send send = [uhid](std::uint8_t bits) {
+    const std::uint8_t report[2] = {bits, 0};
+    return sendReport(uhid, report);
+  };
+  h.send([](Backend& b) { b.inspect(); });
+  for (const double end = now() + 5; now() < end && h.statuses.empty(); sleepFor(0.01))
+    h.pump();
+  if (!h.run([](Backend& b) { b.start(true); }, started) || !learnAll(h, send))
+    return 1;
+  h.send([](Backend& b) {
+    b.configure(Settings(1, {{"left", "none"}, {"middle", "none"}, {"right", "enter"}}, "off"));
+  });
+  if (!h.run([](Backend& b) { b.activate(true); },
+             "Actions active in the focused app. Guard: off. Keep Quillfen open."))
+    return 1;
+  std::vector<std::unique_ptr<Reader>> posted;
+  for (const std::string& node : eventNodesByPhys("quillfen/keyboard"))
+    posted.push_back(std::make_unique<Reader>(node));
+  send(4);
+  send(0);
+  const bool refused = h.await("Input or action validation failed. Capture stopped.", 3);
+  int downs = 0;
+  for (const auto& reader : posted)
+    for (const input_event& event : reader->drain(0.1))
+      downs += event.type == EV_KEY && event.code == KEY_ENTER && event.value == 1;
+  std::printf("refused %d, KEY_ENTER down %d on %zu devices\n", refused, downs, posted.size());
+  return refused && downs == 0 && !posted.empty() ? 0 : 1;
+}
+
+// Runs `guest <mode> <descriptor of the pedal>` while answering the pedal's kernel requests;
+// returns its exit status (-1 when it did not exit by itself) and what it printed.
+int runChild(const char* mode, Pedal& pedal, std::string& said) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0)
+    return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(out[1], 1);
+    const std::string fd = std::to_string(dup(pedal.fd()));
+    execl("/proc/self/exe", "guest", mode, fd.c_str(), nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  fcntl(out[0], F_SETFL, O_NONBLOCK);
+  int status = 0;
+  bool exited = false;
+  for (const double end = now() + 60; now() < end && !exited; sleepFor(0.01)) {
+    pedal.pump();
+    char chunk[128];
+    for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;)
+      said.append(chunk, static_cast<std::size_t>(n));
+    exited = waitpid(child, &status, WNOHANG) == child;
+  }
+  close(out[0]);
+  if (!exited) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  return exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void scenario() {
@@ -473,6 +540,82 @@ void scenario() {
         "key-held-released", "nothing posted (%d downs); pedal and mouse grabbable again",
         none.down);
 
+  // A key held since before the capturing process started: only the kernel's answer when the
+  // keyboard is found can tell, as no event of it comes.
+  {
+    keyboard.emit(EV_KEY, KEY_ENTER, 1);
+    keyboard.sync();
+    std::string said;
+    const int status = runChild("--held", *pedal, said);
+    keyboard.emit(EV_KEY, KEY_ENTER, 0);
+    keyboard.sync();
+    said.erase(std::remove(said.begin(), said.end(), '\n'), said.end());
+    check(status == 0, "key-held-before-start", "capturing process: %s (exit %d)", said.c_str(),
+          status);
+  }
+
+  // Key events lost to a full queue: the kernel drops them and says so (SYN_DROPPED), and the
+  // state is asked again. Return goes down while the worker is busy, followed by more changes
+  // than the queue holds; its press must still be refused.
+  {
+    const bool captured = capture(h, line, send);
+    const auto busy = std::make_shared<std::atomic<int>>(0);
+    h.send([busy](Backend&) {
+      *busy = 1;
+      sleepFor(0.3);
+      *busy = 2;
+    });
+    for (const double end = now() + 3; now() < end && *busy == 0;)
+      sleepFor(0.001);
+    keyboard.emit(EV_KEY, KEY_ENTER, 1);
+    keyboard.sync();
+    for (int i = 0; i < 100; ++i) {
+      keyboard.emit(EV_KEY, KEY_RIGHTSHIFT, 1);
+      keyboard.sync();
+      keyboard.emit(EV_KEY, KEY_RIGHTSHIFT, 0);
+      keyboard.sync();
+    }
+    const bool overflowed = *busy == 1;
+    for (const double end = now() + 3; now() < end && *busy != 2;)
+      sleepFor(0.001);
+    posted.drain(0.05);
+    send(4);
+    send(0);
+    seen.clear();
+    const bool refused = h.await("Input or action validation failed. Capture stopped.", 3, &seen);
+    keyboard.emit(EV_KEY, KEY_ENTER, 0);
+    keyboard.sync();
+    const Counts enter = count(posted.drain(0.1), KEY_ENTER);
+    check(captured && overflowed && refused && enter.down == 0, "key-held-events-dropped",
+          "worker held up while the queue overflowed %d; refused %d %s; KEY_ENTER down %d",
+          overflowed, refused, seen.c_str(), enter.down);
+  }
+
+  // A pointing device with keys, grabbed by the guard: its key events reach only the guard, so
+  // its Return held is asked of the kernel.
+  {
+    Virtual combo(Virtual::Kind::combo);
+    const bool captured = capture(h, line, send);
+    int grab = 0;
+    for (const double end = now() + 3; now() < end && grab != EBUSY; sleepFor(0.01)) {
+      h.pump();
+      grab = tryGrab(combo.eventNode);
+    }
+    combo.emit(EV_KEY, KEY_ENTER, 1);
+    combo.sync();
+    posted.drain(0.05);
+    send(4);
+    send(0);
+    seen.clear();
+    const bool refused = h.await("Input or action validation failed. Capture stopped.", 3, &seen);
+    combo.emit(EV_KEY, KEY_ENTER, 0);
+    combo.sync();
+    const Counts enter = count(posted.drain(0.1), KEY_ENTER);
+    check(captured && grab == EBUSY && refused && enter.down == 0, "key-held-guarded-device",
+          "grabbed by the guard %d; refused %d %s; KEY_ENTER down %d", grab == EBUSY, refused,
+          seen.c_str(), enter.down);
+  }
+
   // Another process reads the pedal's hidraw node, which cannot be opened exclusively: capture
   // is refused while it does.
   {
@@ -688,6 +831,8 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (argc == 3 && mode == "--capture")
     return captureChild(std::atoi(argv[2]));
+  if (argc == 3 && mode == "--held")
+    return heldChild(std::atoi(argv[2]));
   if (argc == 3 && mode == "--serve")
     return serve(std::atoi(argv[2]));
   if (argc == 3 && mode == "--floor")

@@ -39,7 +39,8 @@ fi
 if [ -w /dev/kvm ] && grep -qE '\b(vmx|svm)\b' /proc/cpuinfo; then
   accel=(-accel kvm -cpu host)
 else
-  accel=(-accel tcg -cpu max)
+  # QUILLFEN_KERNEL_ICOUNT, when set, is qemu's -icount: a clock driven by the instructions run.
+  accel=(-accel tcg -cpu max ${QUILLFEN_KERNEL_ICOUNT:+-icount "$QUILLFEN_KERNEL_ICOUNT"})
 fi
 echo "INFO qemu ${accel[*]}"
 # The guest reports through isa-debug-exit: writing v to port 0xf4 ends qemu with (v << 1) | 1,

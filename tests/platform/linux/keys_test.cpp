@@ -52,4 +52,15 @@ TEST(Keys, EitherSideHoldsEachModifier) {
   EXPECT_EQ(right, all);
 }
 
+TEST(Keys, EveryKeyAskedAboutIsFollowed) {
+  // A device with only a key left out here would be no keyboard to the program, and questions
+  // about that key would cost a system call each.
+  for (const int code : {49, 36, 111, 105, 107, 113, 106, 64, 79, 80, 90})
+    EXPECT_GE(askedIndex(*evdevKey(static_cast<std::uint16_t>(code))), 0) << code;
+  for (const FlagKey& key : flagKeys)
+    EXPECT_GE(askedIndex(key.code), 0) << key.code;
+  EXPECT_EQ(askedIndex(KEY_A), -1);
+  EXPECT_EQ(askedIndex(BTN_LEFT), -1);
+}
+
 }  // namespace
