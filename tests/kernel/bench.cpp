@@ -417,21 +417,10 @@ void systemCalls(Pedal& pedal) {
 
 int serve(int uhid) {
   Harness h;
-  const Send send = [uhid](std::uint8_t bits) {
-    const std::uint8_t report[2] = {bits, 0};
-    return sendReport(uhid, report);
-  };
-  h.send([](Backend& b) { b.inspect(); });
-  for (const double until = now() + 5; now() < until && h.statuses.empty(); sleepFor(0.01))
-    h.pump();
-  if (!h.run([](Backend& b) { b.start(true); }, started) || !learnAll(h, send))
-    return 1;
   // Space on the left pedal, nothing on the others, no click guard: what the peers do.
-  h.send([](Backend& b) {
-    b.configure(Settings(1, {{"left", "space"}, {"middle", "none"}, {"right", "none"}}, "off"));
-  });
-  if (!h.run([](Backend& b) { b.activate(true); },
-             "Actions active in the focused app. Guard: off. Keep Quillfen open."))
+  if (!activate(h, inherited(uhid),
+                Settings(1, {{"left", "space"}, {"middle", "none"}, {"right", "none"}}, "off"),
+                "Actions active in the focused app. Guard: off. Keep Quillfen open."))
     return 1;
   std::printf("READY\n");
   std::fflush(stdout);

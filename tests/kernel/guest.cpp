@@ -166,17 +166,7 @@ std::string leakedDescriptor(int except) {
 // inherited, activates the guard, says READY and waits to be killed.
 int captureChild(int uhid) {
   Harness h;
-  const Send send = [uhid](std::uint8_t bits) {
-    const std::uint8_t report[2] = {bits, 0};
-    return sendReport(uhid, report);
-  };
-  h.send([](Backend& b) { b.inspect(); });
-  for (const double end = now() + 5; now() < end && h.statuses.empty(); sleepFor(0.01))
-    h.pump();
-  if (!h.run([](Backend& b) { b.start(true); }, started) || !learnAll(h, send))
-    return 1;
-  h.send([](Backend& b) { b.configure(guarded()); });
-  if (!h.run([](Backend& b) { b.activate(true); }, activated))
+  if (!activate(h, inherited(uhid), guarded(), activated))
     return 1;
   sleepFor(0.3);  // the guard grabs from the worker's loop
   const std::string leaked = leakedDescriptor(uhid);
@@ -193,20 +183,10 @@ int captureChild(int uhid) {
 // when capture stops for the held key and no Return reached any virtual keyboard of ours.
 int heldChild(int uhid) {
   Harness h;
-  const Send send = [uhid](std::uint8_t bits) {
-    const std::uint8_t report[2] = {bits, 0};
-    return sendReport(uhid, report);
-  };
-  h.send([](Backend& b) { b.inspect(); });
-  for (const double end = now() + 5; now() < end && h.statuses.empty(); sleepFor(0.01))
-    h.pump();
-  if (!h.run([](Backend& b) { b.start(true); }, started) || !learnAll(h, send))
-    return 1;
-  h.send([](Backend& b) {
-    b.configure(Settings(1, {{"left", "none"}, {"middle", "none"}, {"right", "enter"}}, "off"));
-  });
-  if (!h.run([](Backend& b) { b.activate(true); },
-             "Actions active in the focused app. Guard: off. Keep Quillfen open."))
+  const Send send = inherited(uhid);
+  if (!activate(h, send,
+                Settings(1, {{"left", "none"}, {"middle", "none"}, {"right", "enter"}}, "off"),
+                "Actions active in the focused app. Guard: off. Keep Quillfen open."))
     return 1;
   std::vector<std::unique_ptr<Reader>> posted;
   for (const std::string& node : eventNodesByPhys("quillfen/keyboard"))

@@ -153,4 +153,25 @@ inline bool learnAll(Harness& h, const Send& send) {
   return true;
 }
 
+// Presses through the uhid descriptor of a pedal that a child process inherited.
+inline Send inherited(int uhid) {
+  return [uhid](std::uint8_t bits) {
+    const std::uint8_t report[2] = {bits, 0};
+    return sendReport(uhid, report);
+  };
+}
+
+// A child process's way to active actions with `settings`: whatever pedal the inspection finds is
+// started and learned through `send`, then activated with the status `activation`.
+inline bool activate(Harness& h, const Send& send, const Settings& settings,
+                     const std::string& activation) {
+  h.send([](Backend& b) { b.inspect(); });
+  for (const double end = now() + 5; now() < end && h.statuses.empty(); sleepFor(0.01))
+    h.pump();
+  if (!h.run([](Backend& b) { b.start(true); }, started) || !learnAll(h, send))
+    return false;
+  h.send([settings](Backend& b) { b.configure(settings); });  // publishes nothing when accepted
+  return h.run([](Backend& b) { b.activate(true); }, activation);
+}
+
 }  // namespace kerneltest
