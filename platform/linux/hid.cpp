@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -395,11 +396,21 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
       Fd fd(open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
       if (!fd)
         return refusal(errno);
-      if (ioctl(fd.get(), EVIOCGRAB, 1) != 0) {
-        const int error = errno;
-        for (Fd& taken : grabs)
-          ioctl(taken.get(), EVIOCGRAB, 0);
-        return refusal(error);
+      // A grab taken while one of the device's keys or buttons is down would keep its release
+      // from everyone who saw the press: the desktop would hold that key down for good. Such a
+      // seize is refused; the grab's own queue is fresh, so asking the state costs it nothing.
+      linuxplatform::KeyBits held{};
+      const bool taken = ioctl(fd.get(), EVIOCGRAB, 1) == 0;
+      const int error = taken ? 0 : errno;
+      const bool down = taken && (ioctl(fd.get(), EVIOCGKEY(sizeof held), held.data()) < 0 ||
+                                  std::any_of(held.begin(), held.end(),
+                                              [](unsigned long bits) { return bits != 0; }));
+      if (!taken || down) {
+        if (taken)
+          ioctl(fd.get(), EVIOCGRAB, 0);
+        for (Fd& other : grabs)
+          ioctl(other.get(), EVIOCGRAB, 0);
+        return taken ? exclusiveAccess : refusal(error);
       }
       // The grab holds the device's events back from everyone; nobody reads them here.
       linuxplatform::maskEvents(fd.get(), false);

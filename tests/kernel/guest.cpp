@@ -704,6 +704,23 @@ void scenario() {
           "Space posted %d then %d, statuses meanwhile %zu", first.down, second.down,
           h.statuses.size() - from);
     h.run([](Backend& b) { b.stop("Stopped."); }, "Stopped.");
+
+    // Seizing while the pedal holds its Space down would keep the release from the desktop,
+    // which saw the press: the start is refused, and the desktop sees the release.
+    Reader desktop(keys.eventNode);
+    const bool inspected =
+        h.run([](Backend& b) { b.inspect(); }, deviceLine("VEC USB Footpedal", keys.instance));
+    press(1);
+    const Counts down = count(desktop.drain(0.1), KEY_SPACE);
+    const bool refused = h.run([](Backend& b) { b.start(true); },
+                               "Exclusive HID access refused. Quit other readers; check "
+                               "permissions. No capture started.");
+    press(0);
+    const Counts released = count(desktop.drain(0.1), KEY_SPACE);
+    check(
+        inspected && refused && down.down == 1 && released.up == 1 && tryGrab(keys.eventNode) == 0,
+        "start-pedal-key-held", "refused %d; the desktop saw Space down %d, up %d", refused,
+        down.down, released.up);
   }
 
   // Without read access to the input devices, inspection asks for Input Monitoring.
