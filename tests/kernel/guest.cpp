@@ -69,8 +69,7 @@ const std::string activated = "Actions active in the focused app. Guard: all. Ke
 
 // Inspects, starts, learns the three pedals and activates with the guard on every button.
 bool capture(Harness& h, const std::string& line, const Send& send) {
-  if (!h.run([](Backend& b) { b.inspect(); }, line) ||
-      !h.run([](Backend& b) { b.start(true); }, started) || !learnAll(h, send))
+  if (!h.inspect(line) || !h.run([](Backend& b) { b.start(true); }, started) || !learnAll(h, send))
     return false;
   h.send([](Backend& b) { b.configure(guarded()); });  // publishes nothing when accepted
   return h.run([](Backend& b) { b.activate(true); }, activated);
@@ -113,10 +112,7 @@ int unprivileged() {
   if (setgid(65534) != 0 || setuid(65534) != 0)
     return 2;
   Harness h;
-  return h.run([](Backend& b) { b.inspect(); },
-               "Grant Input Monitoring using Permissions, then inspect again.")
-             ? 0
-             : 1;
+  return h.inspect("Grant Input Monitoring using Permissions, then inspect again.") ? 0 : 1;
 }
 
 // Run as the unprivileged user "nobody", given read access to the input devices: captures the
@@ -238,23 +234,21 @@ void scenario() {
   Harness h;
 
   // Inspection without, with two, and with ineligible pedals.
-  check(h.run([](Backend& b) { b.inspect(); }, found0), "inspect-none", "no pedal");
+  check(h.inspect(found0), "inspect-none", "no pedal");
   {
     Pedal a("VEC USB Footpedal", "test/pedal-a", BUS_USB, pedalDescriptor());
     Pedal second("VEC USB Footpedal", "test/pedal-b", BUS_USB, pedalDescriptor());
     check(a.ready() && second.ready(), "uhid-two", "%s %s", a.hidraw.c_str(),
           second.hidraw.c_str());
-    check(h.run([](Backend& b) { b.inspect(); }, found2), "inspect-two", "two pedals");
+    check(h.inspect(found2), "inspect-two", "two pedals");
   }
   {
     Pedal bt("VEC BT Footpedal", "test/pedal-bt", BUS_BLUETOOTH, pedalDescriptor());
-    check(bt.ready() && h.run([](Backend& b) { b.inspect(); }, unsupported), "inspect-bluetooth",
-          "bus 0005 refused");
+    check(bt.ready() && h.inspect(unsupported), "inspect-bluetooth", "bus 0005 refused");
   }
   {
     Pedal wide("VEC USB Footpedal", "test/pedal-wide", BUS_USB, wideDescriptor());
-    check(wide.ready() && h.run([](Backend& b) { b.inspect(); }, unsupported), "inspect-8-byte",
-          "eight-byte reports refused");
+    check(wide.ready() && h.inspect(unsupported), "inspect-8-byte", "eight-byte reports refused");
   }
 
   Virtual mouse(Virtual::Kind::mouse);
@@ -273,7 +267,7 @@ void scenario() {
     return pedal->send(report);
   };
 
-  check(h.run([](Backend& b) { b.inspect(); }, line), "inspect-pedal", "%s", line.c_str());
+  check(h.inspect(line), "inspect-pedal", "%s", line.c_str());
   check(h.run([](Backend& b) { b.start(true); }, started), "start", "isolated test");
   const int pedalGrab = tryGrab(pedal->eventNode);
   check(pedalGrab == EBUSY, "start-seized", "second EVIOCGRAB of %s: %s", pedal->eventNode.c_str(),
@@ -470,9 +464,8 @@ void scenario() {
   // button is up, and the desktop sees the release.
   mouse.emit(EV_KEY, BTN_RIGHT, 1);
   mouse.sync();
-  check(h.run([](Backend& b) { b.inspect(); }, line) &&
-            h.run([](Backend& b) { b.start(true); },
-                  "Release all mouse buttons and pedals before capture."),
+  check(h.inspect(line) && h.run([](Backend& b) { b.start(true); },
+                                 "Release all mouse buttons and pedals before capture."),
         "start-button-held", "refused while the right button is down");
   mouse.emit(EV_KEY, BTN_RIGHT, 0);
   mouse.sync();
@@ -618,7 +611,7 @@ void scenario() {
       close(opened[0]);
     }
     const bool refused =
-        answer == 'y' && h.run([](Backend& b) { b.inspect(); }, line) &&
+        answer == 'y' && h.inspect(line) &&
         h.run([](Backend& b) { b.start(true); },
               "Exclusive HID access refused. Quit other readers; check permissions. No capture "
               "started.");
@@ -636,7 +629,7 @@ void scenario() {
   {
     const int holder = open(pedal->eventNode.c_str(), O_RDONLY | O_CLOEXEC);
     const bool held = holder >= 0 && ioctl(holder, EVIOCGRAB, 1) == 0;
-    check(held && h.run([](Backend& b) { b.inspect(); }, line) &&
+    check(held && h.inspect(line) &&
               h.run([](Backend& b) { b.start(true); },
                     "Exclusive HID access refused. Quit other readers; check permissions. No "
                     "capture started."),
@@ -650,8 +643,8 @@ void scenario() {
   {
     const std::uint8_t three[3] = {0, 0, 0};
     seen.clear();
-    const bool stopped = h.run([](Backend& b) { b.inspect(); }, line) &&
-                         h.run([](Backend& b) { b.start(true); }, started) && pedal->send(three) &&
+    const bool stopped = h.inspect(line) && h.run([](Backend& b) { b.start(true); }, started) &&
+                         pedal->send(three) &&
                          h.await("Unsupported report or input failure.", 3, &seen);
     check(stopped, "report-length", "three-byte report %s", seen.c_str());
     check(tryGrab(pedal->eventNode) == 0, "report-length-released", "pedal grabbable again");
@@ -676,10 +669,9 @@ void scenario() {
       const std::uint8_t report[2] = {bits, static_cast<std::uint8_t>(bits ? 0x2C : 0)};  // Space
       return keys.send(report);
     };
-    const bool captured =
-        keys.ready() && !keys.eventNode.empty() &&
-        h.run([](Backend& b) { b.inspect(); }, deviceLine("VEC USB Footpedal", keys.instance)) &&
-        h.run([](Backend& b) { b.start(true); }, started) && learnAll(h, press);
+    const bool captured = keys.ready() && !keys.eventNode.empty() &&
+                          h.inspect(deviceLine("VEC USB Footpedal", keys.instance)) &&
+                          h.run([](Backend& b) { b.start(true); }, started) && learnAll(h, press);
     h.send([](Backend& b) {
       b.configure(Settings(1, {{"left", "space"}, {"middle", "none"}, {"right", "none"}}, "off"));
     });
@@ -708,8 +700,7 @@ void scenario() {
     // Seizing while the pedal holds its Space down would keep the release from the desktop,
     // which saw the press: the start is refused, and the desktop sees the release.
     Reader desktop(keys.eventNode);
-    const bool inspected =
-        h.run([](Backend& b) { b.inspect(); }, deviceLine("VEC USB Footpedal", keys.instance));
+    const bool inspected = h.inspect(deviceLine("VEC USB Footpedal", keys.instance));
     press(1);
     const Counts down = count(desktop.drain(0.1), KEY_SPACE);
     const bool refused = h.run([](Backend& b) { b.start(true); },

@@ -105,6 +105,23 @@ class Harness {
     return false;
   }
 
+  // Inspects until the status is `text`. A device's arrival or departure reaches the worker's
+  // udev monitor a moment after its nodes change, and an inspection in between still answers from
+  // the set before it: no person clicks that fast after plugging a pedal in, a test does.
+  bool inspect(const std::string& text, double seconds = 5) {
+    std::string last;
+    for (const double end = now() + seconds; now() < end; sleepFor(0.02)) {
+      const std::size_t from = statuses.size();
+      send([](Backend& b) { b.inspect(); });
+      for (; statuses.size() == from && now() < end; sleepFor(0.002))
+        pump();
+      if (statuses.size() > from && (last = statuses.back()) == text)
+        return true;
+    }
+    info("inspection expected [%s], last saw [%s]", text.c_str(), last.c_str());
+    return false;
+  }
+
   std::shared_ptr<Backend> backend;
   std::vector<std::string> statuses;
 

@@ -36,7 +36,8 @@ fi
 "$root/bin/busybox" depmod -b "$root" "$version"
 (cd "$root" && find . | "$root/bin/busybox" cpio -o -H newc 2>/dev/null | gzip -1) >"$work/initramfs.gz"
 
-if [ -w /dev/kvm ] && grep -qE '\b(vmx|svm)\b' /proc/cpuinfo; then
+# QUILLFEN_KERNEL_ACCEL=tcg runs without KVM, as machines without it do, even where it is there.
+if [ "${QUILLFEN_KERNEL_ACCEL:-}" != tcg ] && [ -w /dev/kvm ] && grep -qE '\b(vmx|svm)\b' /proc/cpuinfo; then
   accel=(-accel kvm -cpu host)
 else
   # QUILLFEN_KERNEL_ICOUNT, when set, is qemu's -icount: a clock driven by the instructions run.
