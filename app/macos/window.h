@@ -32,16 +32,8 @@
 // Writes a PNG picture of the window's content to `path`; any failure writes nothing.
 - (void)picture:(const std::string&)path;
 
-// The controls' actions.
-- (void)permissions;
-- (void)inspect;
-- (void)start;
-- (void)learn:(NSButton*)sender;
-- (void)save;
-- (void)activate;
-- (void)pause;
-- (void)stop;
-- (void)guide;
+// A push button was clicked: the App runs the action of its row.
+- (void)clicked:(NSButton*)sender;
 // A check box or a pop-up changed: the App learns its new state.
 - (void)edited:(id)sender;
 

@@ -17,32 +17,6 @@ NSColor* colour(const Rgb& rgb) {
   return [NSColor colorWithCalibratedRed:rgb.red green:rgb.green blue:rgb.blue alpha:1.0];
 }
 
-SEL selector(Action action) {
-  switch (action) {
-    case Action::permissions:
-      return @selector(permissions);
-    case Action::inspect:
-      return @selector(inspect);
-    case Action::start:
-      return @selector(start);
-    case Action::learn:
-      return @selector(learn:);
-    case Action::save:
-      return @selector(save);
-    case Action::activate:
-      return @selector(activate);
-    case Action::pause:
-      return @selector(pause);
-    case Action::stop:
-      return @selector(stop);
-    case Action::guide:
-      return @selector(guide);
-    case Action::none:
-      break;
-  }
-  return nullptr;
-}
-
 NSPopUpButton* popUp(NSArray<NSString*>* titles, int selected) {
   NSPopUpButton* menu = [[NSPopUpButton alloc] initWithFrame:NSZeroRect pullsDown:NO];
   [menu addItemsWithTitles:titles];
@@ -144,7 +118,7 @@ NSString* nsText(std::string_view words) {
     case Kind::button: {
       NSButton* button = [NSButton buttonWithTitle:nsText(row.text)
                                             target:self
-                                            action:selector(row.action)];
+                                            action:@selector(clicked:)];
       if (row.look != Look::standard) {
         button.bezelStyle = NSBezelStyleRounded;
         button.contentTintColor = colour(accentColour);
@@ -220,40 +194,13 @@ NSString* nsText(std::string_view words) {
   [png writeToURL:[NSURL fileURLWithPath:nsText(path)] options:0 error:nil];
 }
 
-- (void)permissions {
-  app->permissions();
-}
-
-- (void)inspect {
-  app->inspect();
-}
-
-- (void)start {
-  app->start();
-}
-
-- (void)learn:(NSButton*)sender {
-  app->learn(static_cast<int>(sender.tag));
-}
-
-- (void)save {
-  app->save();
-}
-
-- (void)activate {
-  app->activate();
-}
-
-- (void)pause {
-  app->pause();
-}
-
-- (void)stop {
-  app->stop();
-}
-
-- (void)guide {
-  app->guide();
+- (void)clicked:(NSButton*)sender {
+  for (const auto& [control, row] : controls) {
+    if (control == sender) {
+      app->run(row->action, row->tag);
+      return;
+    }
+  }
 }
 
 - (void)edited:(id)sender {
