@@ -86,12 +86,7 @@ void App::launch() {
   toolkit.every(1.0, [engine] { engine->ping(); });
 
   // 9. Nothing that needs a capture is possible yet.
-  for (const char* title : {"Activate actions", "Pause actions", "Stop capture", "Learn left",
-                            "Learn middle", "Learn right"}) {
-    if (auto found = buttons.find(title); found != buttons.end())
-      found->second = false;
-  }
-  changed();
+  show(status, false, false);
 
   // 10. To the front.
   toolkit.raise();
