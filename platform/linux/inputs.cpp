@@ -479,34 +479,28 @@ int Inputs::accessError(const std::string& path, int mode, bool* kept) {
 
 void Inputs::exclude(const std::string& devnode, bool excluded) {
   ++generation_;
-  if (excluded)
-    excluded_.insert(devnode);
-  else
-    excluded_.erase(devnode);
-  for (auto& [name, node] : nodes_) {
-    if (node.devnode != devnode)
-      continue;
-    node.excluded = excluded;
-    summarized_ = false;
-    // The seize's grab kept the device's events from our descriptor: its state is asked again.
-    KeyBits bits{};
-    if (!excluded && node.watch && !query(node, bits))
-      node.held = 0;
-  }
+  mark(excluded_, &InputNode::excluded, devnode, excluded);
 }
 
 void Inputs::grab(const std::string& devnode, bool grabbed) {
-  if (grabbed)
-    grabbed_.insert(devnode);
+  mark(grabbed_, &InputNode::grabbed, devnode, grabbed);
+}
+
+void Inputs::mark(std::set<std::string>& marked, bool InputNode::*flag, const std::string& devnode,
+                  bool on) {
+  if (on)
+    marked.insert(devnode);
   else
-    grabbed_.erase(devnode);
+    marked.erase(devnode);
   for (auto& [name, node] : nodes_) {
     if (node.devnode != devnode)
       continue;
-    node.grabbed = grabbed;
+    node.*flag = on;
     summarized_ = false;
+    // The seize's or the guard's grab kept the device's events from our descriptor: once it
+    // ends, the state is asked again.
     KeyBits bits{};
-    if (!grabbed && node.watch && !query(node, bits))
+    if (!on && node.watch && !query(node, bits))
       node.held = 0;
   }
 }

@@ -120,6 +120,9 @@ class Inputs {
   void changed();  // inotify reported
   bool counts(const InputNode& node) const { return !node.ours && node.state && !node.excluded; }
   bool query(InputNode& node, KeyBits& bits);
+  // Sets `flag` of the nodes of `devnode`, and keeps it in `marked` for nodes that arrive later.
+  void mark(std::set<std::string>& marked, bool InputNode::*flag, const std::string& devnode,
+            bool on);
   static bool maybeDown(const InputNode& node, std::uint16_t code);
   static void monitorReady(void* context, std::uint32_t events);
   static void changedReady(void* context, std::uint32_t events);
