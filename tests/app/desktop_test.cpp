@@ -5,13 +5,13 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #ifdef __linux__
 #include "app/access.h"
 #endif
+#include "../support/files.h"
 #include "app/instance.h"
 #include "app/place.h"
 
@@ -56,16 +56,12 @@ TEST(Place, MinimumWidthMakesRoomForTheWidestRow) {
 class Devices : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quillfen-devices-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
+    root = scratchFolder("devices");
+    ASSERT_FALSE(root.empty());
   }
   void TearDown() override { fs::remove_all(root); }
 
-  void file(const fs::path& path, const std::string& text) {
-    fs::create_directories((root / path).parent_path());
-    std::ofstream(root / path) << text;
-  }
+  void file(const fs::path& path, const std::string& text) { put(root / path, text); }
   // A device node that can be opened, or one that cannot (it is missing, which stops root too).
   void node(const fs::path& path, bool opens) {
     if (opens)

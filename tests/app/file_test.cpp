@@ -35,9 +35,8 @@ Settings expected() {
 class FileTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quillfen-file-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
+    root = scratchFolder("file");
+    ASSERT_FALSE(root.empty());
   }
   void TearDown() override { fs::remove_all(root); }
 

@@ -43,9 +43,8 @@ class Shell : public testing::Test {
 
   void SetUp() override {
     sim::reset();
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillfen-app-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    config = pattern;
+    config = scratchFolder("app");
+    ASSERT_FALSE(config.empty());
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     // On macOS the settings live in the home folder's Library.
     if (const char* home = std::getenv("HOME"))

@@ -212,9 +212,8 @@ TEST_F(Session, GuideOpensTheDocumentWhereItIs) {
 }
 
 TEST(Guide, InstalledOrBundledCopyFirstThenSourceCopyElseNothing) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillfen-guide-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const std::filesystem::path root = pattern;
+  const std::filesystem::path root = scratchFolder("guide");
+  ASSERT_FALSE(root.empty());
   const std::filesystem::path source = root / "source" / "README.md";
   auto put = [](const std::filesystem::path& file) {
     std::filesystem::create_directories(file.parent_path());

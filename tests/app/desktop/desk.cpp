@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../../support/files.h"
 #include "../../support/process.h"
 
 namespace fs = std::filesystem;
@@ -157,10 +158,9 @@ void Child::end() {
 }
 
 Desk::Desk(int screenWidth, int screenHeight) : width(screenWidth), height(screenHeight) {
-  std::string pattern = (fs::temp_directory_path() / "quillfen-desk-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr)
+  root = scratchFolder("desk");
+  if (root.empty())
     return;
-  root = pattern;
   for (const char* folder : {"home", "config", "runtime"})
     fs::create_directories(root / folder);
   fs::permissions(root / "runtime", fs::perms::owner_all);

@@ -15,9 +15,9 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <thread>
 
+#include "../../support/files.h"
 #include "app/file.h"
 #include "backend/backend.h"
 #include "core/settings.h"
@@ -49,9 +49,8 @@ class AppKit : public testing::Test {
     // A regular application, as the program makes itself, so that its window can be shown.
     [[NSApplication sharedApplication] setActivationPolicy:NSApplicationActivationPolicyRegular];
     sim::reset();
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillfen-mac-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    home = pattern;
+    home = scratchFolder("mac");
+    ASSERT_FALSE(home.empty());
     if (const char* value = std::getenv("HOME"))
       savedHome = value;
     setenv("HOME", home.c_str(), 1);
@@ -262,10 +261,7 @@ TEST_F(AppKit, SessionThroughTheWidgets) {
   click(@"Save actions & guard");
   expectStatus("Saved locally. Activation remains explicit.");
   EXPECT_EQ(window->verified.state, NSControlStateValueOff) << "a save asks for it again";
-  std::ifstream file(location());
-  std::ostringstream saved;
-  saved << file.rdbuf();
-  EXPECT_EQ(saved.str(),
+  EXPECT_EQ(contents(location()),
             encode(Settings(1, {{"left", "none"}, {"middle", "f13"}, {"right", "none"}}, "off")));
 
   [window->verified performClick:nil];

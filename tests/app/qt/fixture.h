@@ -56,9 +56,8 @@ class Window : public testing::Test {
  protected:
   void SetUp() override {
     sim::reset();
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillfen-app-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    config = pattern;
+    config = scratchFolder("app");
+    ASSERT_FALSE(config.empty());
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   }
 

@@ -8,8 +8,6 @@
 
 #include <QImage>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 
 #include "../../support/process.h"
 #include "fixture.h"
@@ -24,13 +22,6 @@ struct Limited {
   bool blocked = false;
   double ending = 0;  // seconds from SIGTERM to the end
 };
-
-std::string slurp(const std::filesystem::path& path) {
-  std::ifstream input(path);
-  std::ostringstream text;
-  text << input.rdbuf();
-  return text.str();
-}
 
 Limited limited(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                 const std::filesystem::path& folder) {
@@ -77,8 +68,8 @@ Limited limited(const std::vector<std::string>& argv, const std::vector<std::str
     result.ending =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
   }
-  result.out = slurp(folder / "out");
-  result.err = slurp(folder / "err");
+  result.out = contents(folder / "out");
+  result.err = contents(folder / "err");
   return result;
 }
 
@@ -129,9 +120,8 @@ class Program : public testing::Test {
 #ifndef QUILLFEN_PROGRAM_WINDOW
     GTEST_SKIP() << "the program has no window on this system";
 #endif
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillfen-run-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
+    root = scratchFolder("run");
+    ASSERT_FALSE(root.empty());
     variables = {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + (root / "config").string(),
                  "HOME=" + root.string(), "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/bus",
                  "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"};
