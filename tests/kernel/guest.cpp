@@ -498,6 +498,20 @@ void scenario() {
           held.moves, released.up, after2.moves, cloned2.moves);
   }
 
+  // The right pedal (Return) pressed while `holder` holds Return: the press must be refused.
+  // Then Return is let go; `enters` counts the Returns posted meanwhile.
+  const auto refusedWhileHeld = [&](Virtual& holder, int& enters) {
+    posted.drain(0.05);
+    send(4);
+    send(0);
+    seen.clear();
+    const bool refused = h.await("Input or action validation failed. Capture stopped.", 3, &seen);
+    holder.emit(EV_KEY, KEY_ENTER, 0);
+    holder.sync();
+    enters = count(posted.drain(0.1), KEY_ENTER).down;
+    return refused;
+  };
+
   // A key the user holds is never pressed for them: capture stops.
   keyboard.emit(EV_KEY, KEY_SPACE, 1);
   keyboard.sync();
@@ -553,17 +567,11 @@ void scenario() {
     const bool overflowed = *busy == 1;
     for (const double end = now() + 3; now() < end && *busy != 2;)
       sleepFor(0.001);
-    posted.drain(0.05);
-    send(4);
-    send(0);
-    seen.clear();
-    const bool refused = h.await("Input or action validation failed. Capture stopped.", 3, &seen);
-    keyboard.emit(EV_KEY, KEY_ENTER, 0);
-    keyboard.sync();
-    const Counts enter = count(posted.drain(0.1), KEY_ENTER);
-    check(captured && overflowed && refused && enter.down == 0, "key-held-events-dropped",
+    int enters = 0;
+    const bool refused = refusedWhileHeld(keyboard, enters);
+    check(captured && overflowed && refused && enters == 0, "key-held-events-dropped",
           "worker held up while the queue overflowed %d; refused %d %s; KEY_ENTER down %d",
-          overflowed, refused, seen.c_str(), enter.down);
+          overflowed, refused, seen.c_str(), enters);
   }
 
   // A pointing device with keys, grabbed by the guard: its key events reach only the guard, so
@@ -578,17 +586,11 @@ void scenario() {
     }
     combo.emit(EV_KEY, KEY_ENTER, 1);
     combo.sync();
-    posted.drain(0.05);
-    send(4);
-    send(0);
-    seen.clear();
-    const bool refused = h.await("Input or action validation failed. Capture stopped.", 3, &seen);
-    combo.emit(EV_KEY, KEY_ENTER, 0);
-    combo.sync();
-    const Counts enter = count(posted.drain(0.1), KEY_ENTER);
-    check(captured && grab == EBUSY && refused && enter.down == 0, "key-held-guarded-device",
+    int enters = 0;
+    const bool refused = refusedWhileHeld(combo, enters);
+    check(captured && grab == EBUSY && refused && enters == 0, "key-held-guarded-device",
           "grabbed by the guard %d; refused %d %s; KEY_ENTER down %d", grab == EBUSY, refused,
-          seen.c_str(), enter.down);
+          seen.c_str(), enters);
   }
 
   // Another process reads the pedal's hidraw node, which cannot be opened exclusively: capture
