@@ -37,13 +37,10 @@ using namespace kerneltest;
 int failures = 0;
 
 void check(bool ok, const char* step, const char* format, ...) {
-  std::printf("%s %s: ", ok ? "PASS" : "FAIL", step);
   va_list args;
   va_start(args, format);
-  std::vprintf(format, args);
+  vline(std::string(ok ? "PASS " : "FAIL ") + step + ": ", format, args);
   va_end(args);
-  std::printf("\n");
-  std::fflush(stdout);
   if (!ok)
     ++failures;
 }

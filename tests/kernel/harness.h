@@ -19,14 +19,19 @@
 
 namespace kerneltest {
 
-inline void info(const char* format, ...) {
-  std::printf("INFO ");
-  va_list args;
-  va_start(args, format);
+// Prints one line of the guest's report: `lead`, then the formatted text.
+inline void vline(const std::string& lead, const char* format, va_list args) {
+  std::printf("%s", lead.c_str());
   std::vprintf(format, args);
-  va_end(args);
   std::printf("\n");
   std::fflush(stdout);
+}
+
+inline void info(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vline("INFO ", format, args);
+  va_end(args);
 }
 
 inline const std::string started =
