@@ -546,4 +546,14 @@ bool preflightListenEventAccess() {
 
 void requestListenEventAccess() {}
 
+bool statePolled() {
+  // The device sets follow the managers' monitors and the inputs announce their changes on the
+  // worker's loop; where either does not, the answers are asked afresh and must be asked again
+  // at every pass.
+  for (const ManagerObject* manager : managers())
+    if (!manager->watch)
+      return true;
+  return !linuxplatform::Inputs::instance().announced();
+}
+
 }  // namespace platform

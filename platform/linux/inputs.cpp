@@ -473,8 +473,20 @@ int Inputs::accessError(const std::string& path, int mode, bool* kept) {
     access_.emplace(path, Access{mode, error, watch});
     if (kept)
       *kept = true;
+  } else {
+    unremembered_ = true;
   }
   return error;
+}
+
+bool Inputs::announced() {
+  const bool remembered = !std::exchange(unremembered_, false);
+  if (!live() || !remembered)
+    return false;
+  for (const auto& [name, node] : nodes_)
+    if (counts(node) && node.keyboard && !node.watch)
+      return false;
+  return true;
 }
 
 void Inputs::exclude(const std::string& devnode, bool excluded) {
