@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "tests/kernel/devices.h"
 #include "tests/kernel/harness.h"
 
 namespace kerneltest {
@@ -18,5 +19,9 @@ using Raw = std::function<bool(std::span<const std::uint8_t>)>;
 // must find the pedal released. `line` is the pedal's inspection line, `node` its evdev node.
 void restartAfterRefusedReport(Harness& h, const std::string& line, const Raw& raw,
                                const std::string& node, const char* step);
+
+// The worker while the pedal of `line` is captured and idle: it sleeps, and a command, the recovery
+// chord on `keyboard`, a device change and the heartbeat's deadline end its sleep at once.
+void idleWorker(Harness& h, const std::string& line, Virtual& keyboard);
 
 }  // namespace kerneltest

@@ -641,6 +641,7 @@ void scenario() {
   restartAfterRefusedReport(
       h, line, [&](std::span<const std::uint8_t> report) { return pedal->send(report); },
       pedal->eventNode, "restart-after-refused-report");
+  idleWorker(h, line, keyboard);
 
   // The pedal removed while captured.
   check(capture(h, line, send), "capture-again", "inspected, started, learned, activated");

@@ -78,8 +78,8 @@ class Harness {
     backend->send([b, command] { command(*b); });
   }
 
-  // Runs the delivered statuses and pings.
-  void pump() {
+  // Runs the delivered statuses and, unless told not to, pings.
+  void pump(bool ping = true) {
     std::deque<std::function<void()>> taken;
     {
       std::lock_guard hold(mailbox->lock);
@@ -87,7 +87,8 @@ class Harness {
     }
     for (auto& closure : taken)
       closure();
-    backend->ping();
+    if (ping)
+      backend->ping();
   }
 
   // Waits for a status equal to `text` among those published from now on; returns the statuses
