@@ -17,16 +17,16 @@ constexpr double runWait = 0.02;         // s of run loop per pass where the sta
 constexpr double idleWait = 3600;        // s: the longest wait where every change is a source
 constexpr std::uint64_t chord = platform::flagShift | platform::flagControl | platform::flagOption;
 
-// How long a pass's run loop may wait. Where the watched state is polled, 20 ms. Where every
-// change of it is a source of the run loop, only the heartbeat has a deadline: while captured, the
-// wait ends a millisecond after the heartbeat read by this pass would be lost (lost is strictly
-// older than the limit); otherwise a source or a command ends it.
-double waitFor(bool captured, double beat) {
+// How long a pass's run loop may wait, from `now`. Where the watched state is polled, 20 ms. Where
+// every change of it is a source of the run loop, only the heartbeat has a deadline: while
+// captured, the wait ends a millisecond after the heartbeat read by this pass would be lost (lost
+// is strictly older than the limit); otherwise a source or a command ends it.
+double waitFor(bool captured, double beat, double now) {
   if (platform::statePolled())
     return runWait;
   if (!captured)
     return idleWait;
-  return std::max(0.0, beat + heartbeatLimit + 1 - milliseconds()) / 1000;
+  return std::max(0.0, beat + heartbeatLimit + 1 - now) / 1000;
 }
 
 }  // namespace
@@ -112,7 +112,8 @@ void Backend::run() {
       break;
     if (captured)
       watch(now, beat);
-    const double wait = waitFor(captured, beat);
+    // A pass without commands takes microseconds: the time it began serves for its end.
+    const double wait = waitFor(captured, beat, taken.empty() ? now : milliseconds());
     // A run loop with no sources returns at once; wait anyway, so that the pass never spins.
     if (platform::runLoopRunInMode(wait, true) == platform::runFinished)
       std::this_thread::sleep_for(std::chrono::duration<double>(std::min(wait, runWait)));

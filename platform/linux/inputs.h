@@ -149,6 +149,7 @@ class Inputs {
   // keys held, the exclusions or the grabs clears `summarized_`.
   bool summarized_ = false;
   std::uint32_t maybe_ = 0;
+  bool unfollowed_ = false;  // a keyboard that counts is not followed: its keys must be asked
   // Answers that hold until anything they depend on changes: every change of the nodes, their
   // access or the exclusions counts up `generation_`.
   std::uint64_t generation_ = 1;
