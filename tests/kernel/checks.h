@@ -24,4 +24,10 @@ void restartAfterRefusedReport(Harness& h, const std::string& line, const Raw& r
 // chord on `keyboard`, a device change and the heartbeat's deadline end its sleep at once.
 void idleWorker(Harness& h, const std::string& line, Virtual& keyboard);
 
+// The pedal as a USB HID gadget on the dummy host controller, through usbhid: enumerated, its
+// usages, seized, learnt, hidden from other readers, restarted after a refused report, unplugged
+// and plugged in again. Says SKIPPED, and why, where the modules cannot be had. No other pedal
+// may be present.
+void usbPedal(Harness& h);
+
 }  // namespace kerneltest

@@ -707,6 +707,8 @@ void scenario() {
         down.down, released.up);
   }
 
+  usbPedal(h);
+
   // Without read access to the input devices, inspection asks for Input Monitoring.
   {
     const pid_t child = fork();
