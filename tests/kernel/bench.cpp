@@ -368,9 +368,10 @@ void systemCalls(Pedal& pedal) {
   for (const std::string& tid : entries("/proc/" + std::to_string(running.pids[0]) + "/task"))
     if (std::stoi(tid) != running.pids[0])
       worker = std::stoi(tid);
-  constexpr double idleTraced = 3;
+  // Long enough to hold the heartbeat deadlines of a worker that sleeps between them.
+  constexpr double idleTraced = 10;
   const std::string idle = trace(worker, [] { sleepFor(idleTraced); });
-  info("strace -c of the worker, idle 3 s:\n%s", idle.c_str());
+  info("strace -c of the worker, idle %g s:\n%s", idleTraced, idle.c_str());
   Reader output(running.output);
   constexpr int presses = 200;
   int pressed = 0;
