@@ -1,7 +1,6 @@
 // The worker while a pedal is captured and nothing happens: it sleeps, and a command, the
 // recovery chord, a device change and the heartbeat's deadline each end the sleep at once.
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,16 +18,13 @@ namespace kerneltest {
 
 namespace {
 
-// The backend's worker: this process's only thread besides the main one, or 0.
-pid_t workerThread() {
-  std::vector<pid_t> others;
-  if (DIR* tasks = opendir("/proc/self/task")) {
-    while (const dirent* task = readdir(tasks))
-      if (task->d_name[0] != '.' && std::atoi(task->d_name) != getpid())
-        others.push_back(std::atoi(task->d_name));
-    closedir(tasks);
-  }
-  return others.size() == 1 ? others.front() : 0;
+// The backend's worker thread, asked of a command it runs; 0 when it does not answer.
+pid_t workerThread(Harness& h) {
+  auto tid = std::make_shared<std::atomic<pid_t>>(0);
+  h.send([tid](Backend&) { *tid = gettid(); });
+  for (const double end = now() + 2; now() < end && *tid == 0;)
+    sleepFor(0.001);
+  return *tid;
 }
 
 // The thread's voluntary context switches: each is a sleep that some event ended.
@@ -73,7 +69,7 @@ void idleWorker(Harness& h, const std::string& line, Virtual& keyboard) {
   const auto capture = [&] {
     return h.inspect(line) && h.run([](Backend& b) { b.start(true); }, started);
   };
-  const pid_t worker = workerThread();
+  const pid_t worker = workerThread(h);
 
   // Captured and idle for two seconds, with the heartbeat coming every 100 ms: the worker sleeps
   // through it (its heartbeat deadline is five seconds after the last beat it read).
