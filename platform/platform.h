@@ -143,6 +143,20 @@ int runLoopRunInMode(double seconds, bool returnAfterSourceHandled);
 void runLoopAddSource(const RunLoop& runLoop, const Source& source);
 void runLoopRemoveSource(const RunLoop& runLoop, const Source& source);
 
+// An autorelease pool for the life of the object, made and ended on one thread: what the
+// platform's frameworks autorelease meanwhile is released when it ends. The worker holds one for
+// each pass, so nothing accumulates while it runs. Nothing on a platform without such pools.
+class Pool {
+ public:
+  Pool();
+  ~Pool();
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+
+ private:
+  void* token;
+};
+
 // ---- permissions
 
 bool preflightListenEventAccess();  // the process may monitor input

@@ -59,6 +59,13 @@ void runLoopRemoveSource(const RunLoop& runLoop, const Source& source) {
   source->loop.reset();
 }
 
+// The simulated platform has no autorelease pools; it counts the ones the program makes.
+Pool::Pool() : token(nullptr) {}
+
+Pool::~Pool() {
+  sim::world().pools.fetch_add(1);
+}
+
 }  // namespace platform
 
 namespace sim {
@@ -78,6 +85,10 @@ std::uint64_t runs() {
 
 bool settled() {
   return world().pending.load() == 0;
+}
+
+std::uint64_t pools() {
+  return world().pools.load();
 }
 
 }  // namespace sim

@@ -89,6 +89,7 @@ struct World {
   std::atomic<double> seconds{1000.0};
   std::atomic<std::uint64_t> runs{0};
   std::atomic<std::int64_t> pending{0};  // handed to a run loop, not yet handled
+  std::atomic<std::uint64_t> pools{0};   // autorelease pools ended
 };
 
 World& world();
