@@ -29,17 +29,6 @@ std::vector<Object*> live(Kind kind) {
   return found;
 }
 
-bool failing(sim::Op op) {
-  auto found = world().failing.find(op);
-  if (found == world().failing.end())
-    return false;
-  if (found->second > 0) {
-    --found->second;
-    return false;
-  }
-  return true;
-}
-
 // Ownership follows Apple's rule (Core Foundation Memory Management Programming Guide): a Create
 // or Copy function hands the caller a reference it must release, a Get function does not. CFRelease
 // of NULL crashes on a Mac; so does a release too many.
@@ -302,7 +291,7 @@ extern "C" void objc_autoreleasePoolPop(void* pool) {
   const auto token = reinterpret_cast<std::uintptr_t>(pool);
   for (auto at = pools.size(); at-- > 0;) {
     if (pools[at] == token) {
-      world().pools.fetch_add(pools.size() - at);
+      sim::state().pools.fetch_add(pools.size() - at);
       pools.resize(at);
       return;
     }
@@ -315,5 +304,5 @@ extern "C" void objc_autoreleasePoolPop(void* pool) {
 extern "C" uint64_t clock_gettime_nsec_np(clockid_t clock) {
   if (clock != CLOCK_UPTIME_RAW)
     fault("clock_gettime_nsec_np: only CLOCK_UPTIME_RAW is modelled");
-  return static_cast<uint64_t>(world().seconds.load() * 1e9);
+  return static_cast<uint64_t>(sim::state().seconds.load() * 1e9);
 }

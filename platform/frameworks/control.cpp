@@ -16,7 +16,7 @@ constexpr auto settleLimit = std::chrono::seconds(10);
 
 void settle() {
   const auto end = std::chrono::steady_clock::now() + settleLimit;
-  while (world().pending.load() != 0 && std::chrono::steady_clock::now() < end)
+  while (sim::state().pending.load() != 0 && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
@@ -81,18 +81,8 @@ void reset() {
     if (object->dead || object->kind != Kind::runLoop || static_cast<RunLoop*>(object)->ended)
       deleter(object);
   world().objects = std::move(kept);
-  world().listen = true;
-  world().accessibility = true;
-  world().post = true;
-  world().requests = 0;
   world().checks = 0;
-  world().keys.clear();
-  world().flags = 0;
-  world().buttons.clear();
-  world().posted.clear();
-  world().failing.clear();
-  world().seconds.store(1000.0);
-  world().pending.store(0);
+  sim::resetState();
 }
 
 std::uint64_t plug(const Properties& properties) {
@@ -178,93 +168,6 @@ bool deliver(std::uint64_t registryID, std::vector<std::uint8_t> bytes, platform
     release(device);
   });
   return true;
-}
-
-void grantListen(bool granted) {
-  std::lock_guard hold(world().mutex);
-  world().listen = granted;
-  ++world().answers;
-  world().answered.notify_all();
-}
-
-void grantAccessibility(bool granted) {
-  std::lock_guard hold(world().mutex);
-  world().accessibility = granted;
-}
-
-void grantPost(bool granted) {
-  std::lock_guard hold(world().mutex);
-  world().post = granted;
-  ++world().answers;
-  world().answered.notify_all();
-}
-
-int requests() {
-  std::lock_guard hold(world().mutex);
-  return world().requests;
-}
-
-void holdKey(std::uint16_t key, bool down) {
-  std::lock_guard hold(world().mutex);
-  if (down)
-    world().keys.insert(key);
-  else
-    world().keys.erase(key);
-}
-
-void setFlags(std::uint64_t flags) {
-  std::lock_guard hold(world().mutex);
-  world().flags = flags;
-}
-
-void holdButton(std::uint32_t button, bool down) {
-  std::lock_guard hold(world().mutex);
-  if (down)
-    world().buttons.insert(button);
-  else
-    world().buttons.erase(button);
-}
-
-std::vector<Posted> posted() {
-  std::lock_guard hold(world().mutex);
-  return world().posted;
-}
-
-std::size_t postedCount() {
-  std::lock_guard hold(world().mutex);
-  return world().posted.size();
-}
-
-void setTime(double milliseconds) {
-  world().seconds.store(milliseconds / 1000.0);
-}
-
-void advance(double milliseconds) {
-  double now = world().seconds.load();
-  while (!world().seconds.compare_exchange_weak(now, now + milliseconds / 1000.0)) {
-  }
-}
-
-std::uint64_t runs() {
-  return world().runs.load();
-}
-
-bool settled() {
-  return world().pending.load() == 0;
-}
-
-std::uint64_t pools() {
-  return world().pools.load();
-}
-
-void fail(Op op, int after) {
-  std::lock_guard hold(world().mutex);
-  world().failing[op] = after;
-}
-
-void heal(Op op) {
-  std::lock_guard hold(world().mutex);
-  world().failing.erase(op);
 }
 
 }  // namespace sim

@@ -38,7 +38,7 @@ bool matches(const Manager& manager, const Service& service) {
 
 // Forgets the notifications a manager kept for a run loop. World mutex held.
 void forget(Manager& manager) {
-  world().pending.fetch_sub(static_cast<std::int64_t>(manager.queued.size()));
+  sim::state().pending.fetch_sub(static_cast<std::int64_t>(manager.queued.size()));
   manager.queued.clear();
 }
 
@@ -101,7 +101,7 @@ void notify(Manager& manager, std::function<void()> note) {
     return;
   }
   // Waiting too: the world is not settled while the manager has news it has not seen.
-  world().pending.fetch_add(1);
+  sim::state().pending.fetch_add(1);
   manager.queued.push_back(std::move(note));
 }
 
@@ -269,7 +269,7 @@ IOReturn IOHIDDeviceOpen(IOHIDDeviceRef ref, IOOptionBits options) {
     return kIOReturnNoDevice;
   if (failing(sim::Op::deviceOpen) || service.opener != nullptr)
     return kIOReturnExclusiveAccess;
-  if (!world().listen)
+  if (!sim::state().listen)
     return kIOReturnNotPermitted;
   service.opener = &device;
   device.open = true;
@@ -350,7 +350,8 @@ void IOHIDDeviceRegisterInputReportCallback(IOHIDDeviceRef ref, uint8_t* report,
 IOHIDAccessType IOHIDCheckAccess(IOHIDRequestType requestType) {
   std::lock_guard hold(world().mutex);
   ++world().checks;
-  const bool granted = requestType == kIOHIDRequestTypeListenEvent ? world().listen : world().post;
+  const bool granted =
+      requestType == kIOHIDRequestTypeListenEvent ? sim::state().listen : sim::state().post;
   return granted ? kIOHIDAccessTypeGranted : kIOHIDAccessTypeDenied;
 }
 
@@ -359,11 +360,12 @@ IOHIDAccessType IOHIDCheckAccess(IOHIDRequestType requestType) {
 // that a test of a call that must not wait fails rather than hangs.
 bool IOHIDRequestAccess(IOHIDRequestType requestType) {
   std::unique_lock hold(world().mutex);
-  ++world().requests;
-  bool& granted = requestType == kIOHIDRequestTypeListenEvent ? world().listen : world().post;
-  const auto asked = world().answers;
+  ++sim::state().requests;
+  bool& granted =
+      requestType == kIOHIDRequestTypeListenEvent ? sim::state().listen : sim::state().post;
+  const auto asked = sim::state().answers;
   if (!granted)
-    world().answered.wait_for(hold, std::chrono::minutes(1),
-                              [&] { return world().answers != asked; });
+    sim::state().answered.wait_for(hold, std::chrono::minutes(1),
+                                   [&] { return sim::state().answers != asked; });
   return granted;
 }

@@ -82,23 +82,23 @@ using namespace frameworks;
 
 bool CGPreflightListenEventAccess(void) {
   std::lock_guard hold(world().mutex);
-  return world().listen;
+  return sim::state().listen;
 }
 
 bool CGRequestListenEventAccess(void) {
   std::lock_guard hold(world().mutex);
-  ++world().requests;
-  return world().listen;
+  ++sim::state().requests;
+  return sim::state().listen;
 }
 
 bool CGPreflightPostEventAccess(void) {
   std::lock_guard hold(world().mutex);
-  return world().post;
+  return sim::state().post;
 }
 
 Boolean AXIsProcessTrusted(void) {
   std::lock_guard hold(world().mutex);
-  return world().accessibility;
+  return sim::state().accessibility;
 }
 
 Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options) {
@@ -111,26 +111,26 @@ Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options) {
                           value == static_cast<const void*>(kCFBooleanTrue));
   }
   std::lock_guard hold(world().mutex);
-  if (prompt && !world().accessibility)
-    ++world().requests;
-  return world().accessibility;
+  if (prompt && !sim::state().accessibility)
+    ++sim::state().requests;
+  return sim::state().accessibility;
 }
 
 // ---- key, flag and button state; every state table reads the same world
 
 bool CGEventSourceKeyState(CGEventSourceStateID, CGKeyCode key) {
   std::lock_guard hold(world().mutex);
-  return world().keys.contains(key);
+  return sim::state().keys.contains(key);
 }
 
 CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID) {
   std::lock_guard hold(world().mutex);
-  return world().flags;
+  return sim::state().flags;
 }
 
 bool CGEventSourceButtonState(CGEventSourceStateID, CGMouseButton button) {
   std::lock_guard hold(world().mutex);
-  return world().buttons.contains(button);
+  return sim::state().buttons.contains(button);
 }
 
 // ---- events
@@ -194,7 +194,7 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef ref) {
   auto tag = event.fields.find(kCGEventSourceUserData);
   posted.tag = tag == event.fields.end() ? 0 : tag->second;
   posted.location = static_cast<int>(tap);
-  world().posted.push_back(posted);
+  sim::state().posted.push_back(posted);
 }
 
 // ---- the event tap

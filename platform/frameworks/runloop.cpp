@@ -14,7 +14,7 @@ namespace {
 // Work left on a run loop whose thread has ended is never done.
 void dropPending(RunLoop& loop) {
   std::lock_guard hold(loop.mutex);
-  world().pending.fetch_sub(static_cast<std::int64_t>(loop.pending.size()));
+  sim::state().pending.fetch_sub(static_cast<std::int64_t>(loop.pending.size()));
   loop.pending.clear();
 }
 
@@ -56,7 +56,7 @@ void onLoopThread(const RunLoop* loop, const char* what) {
 void hand(RunLoop& loop, const Object* source, std::function<void()> work) {
   if (loop.ended)
     return;
-  world().pending.fetch_add(1);
+  sim::state().pending.fetch_add(1);
   {
     std::lock_guard hold(loop.mutex);
     loop.pending.push_back({source, std::move(work)});
@@ -91,7 +91,7 @@ CFRunLoopRef CFRunLoopGetCurrent(void) {
 CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
                                       Boolean returnAfterSourceHandled) {
   defaultMode(mode, "CFRunLoopRunInMode");
-  world().runs.fetch_add(1);
+  sim::state().runs.fetch_add(1);
   RunLoop& loop = currentLoop();
   {
     std::lock_guard hold(world().mutex);
@@ -114,7 +114,7 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds
     // Work for a source that has left the loop since it was handed over is never done.
     if (live)
       work.run();
-    world().pending.fetch_sub(1);
+    sim::state().pending.fetch_sub(1);
     hold.lock();
     if (live && returnAfterSourceHandled)
       return kCFRunLoopRunHandledSource;

@@ -23,6 +23,7 @@
 
 #include "platform/frameworks/apple.h"
 #include "platform/sim/sim.h"
+#include "platform/sim/state.h"
 
 namespace frameworks {
 
@@ -153,28 +154,13 @@ struct Event : Object {
 };
 
 struct World {
-  std::mutex mutex;
-  std::mutex registry;  // guards `objects`; taken after `mutex` where both are
+  std::mutex& mutex = sim::state().mutex;  // the world's one mutex, shared with its plain state
+  std::mutex registry;                     // guards `objects`; taken after `mutex` where both are
   std::vector<std::pair<Object*, void (*)(Object*)>> objects;  // every object, to free at reset
   std::map<std::uint64_t, std::shared_ptr<Service>> services;  // by registry ID
   std::uint64_t nextID = 0x100000A00;
   io_service_t nextPort = 0x1003;
-  bool listen = true;
-  bool accessibility = true;
-  bool post = true;
-  std::condition_variable answered;  // a permission changed: the user answered an alert
-  int requests = 0;
-  std::uint64_t answers = 0;  // how often the user answered (a permission was set)
-  std::uint64_t checks = 0;   // round trips to the privacy service
-  std::set<CGKeyCode> keys;
-  CGEventFlags flags = 0;
-  std::set<std::uint32_t> buttons;
-  std::vector<sim::Posted> posted;
-  std::map<sim::Op, int> failing;
-  std::atomic<double> seconds{1000.0};
-  std::atomic<std::uint64_t> runs{0};
-  std::atomic<std::int64_t> pending{0};  // work handed to a run loop, not yet handled or dropped
-  std::atomic<std::uint64_t> pools{0};   // autorelease pools popped
+  std::uint64_t checks = 0;  // round trips to the privacy service
 };
 
 World& world();
@@ -230,9 +216,6 @@ void defaultMode(CFRunLoopMode mode, const char* what);
 
 // Every live object of a kind. World mutex held.
 std::vector<Object*> live(Kind kind);
-
-// True when `op` is to fail now. Call with the world's mutex held.
-bool failing(sim::Op op);
 
 // A string or number held by the world, for the properties of plugged devices.
 const Object* worldString(const std::string& text);
