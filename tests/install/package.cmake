@@ -80,16 +80,21 @@ execute_process(COMMAND gzip -dc "${root}/usr/share/man/man1/quillfen.1.gz" OUTP
 if(NOT page MATCHES "\n\\.SH NAME\nquillfen ")
   message(FATAL_ERROR "the manual page has no NAME section for quillfen")
 endif()
-find_program(appstreamcli appstreamcli)
-if(appstreamcli)
-  execute_process(COMMAND "${appstreamcli}" validate --no-net "${metainfo}"
-                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "appstreamcli validate: ${out}")
+# Runs a checker with these arguments where it is installed, which must pass; where it is not, says
+# what went unchecked.
+function(check tool unchecked)
+  find_program(found_${tool} ${tool})
+  if(NOT found_${tool})
+    message("${tool} is not installed: ${unchecked}")
+    return()
   endif()
-else()
-  message("appstreamcli is not installed: the AppStream metadata was not validated")
-endif()
+  execute_process(COMMAND "${found_${tool}}" ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out
+                  ERROR_VARIABLE out)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${tool}: ${out}")
+  endif()
+endfunction()
+check(appstreamcli "the AppStream metadata was not validated" validate --no-net "${metainfo}")
 
 foreach(size 16 24 32 48 64 128 256)
   expect("${root}/usr/share/icons/hicolor/${size}x${size}/apps/quillfen.png" "")
@@ -122,17 +127,9 @@ foreach(script postinst postrm)
   endif()
 endforeach()
 
-# Debian's policy checker, where it is installed: no error, no warning.
-find_program(lintian lintian)
-if(lintian)
-  execute_process(COMMAND "${lintian}" --fail-on error,warning "${packages}"
-                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "lintian: ${out}${err}")
-  endif()
-else()
-  message("lintian is not installed: the package was not checked against Debian's policy")
-endif()
+# Debian's policy checker: no error, no warning.
+check(lintian "the package was not checked against Debian's policy" --fail-on error,warning
+      "${packages}")
 
 execute_process(COMMAND "${root}/usr/bin/quillfen" --self-test
                 RESULT_VARIABLE result OUTPUT_VARIABLE out)
