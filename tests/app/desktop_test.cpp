@@ -63,24 +63,28 @@ class Devices : public testing::Test {
   void TearDown() override { fs::remove_all(root); }
 
   void file(const fs::path& path, const std::string& text) { put(root / path, text); }
-  // A device node that opens, one that refuses even root (a link to itself), or none.
-  void node(const fs::path& path, Node::State state) {
-    if (state == Node::State::opened)
+  // A device node that opens; one that refuses even root (a link to itself); one with no driver
+  // behind it (writing to a pipe nobody reads fails as such a node does); or none.
+  enum class Made { none, open, refused, driverless };
+  void node(const fs::path& path, Made made) {
+    fs::create_directories((root / path).parent_path());
+    if (made == Made::open)
       file(path, "");
-    if (state == Node::State::denied) {
-      fs::create_directories((root / path).parent_path());
+    if (made == Made::refused)
       fs::create_symlink(path.filename(), root / path);
+    if (made == Made::driverless) {
+      ASSERT_EQ(mkfifo((root / path).c_str(), 0666), 0);
     }
   }
   // A hidraw node and its HID device.
-  void hidraw(int number, const std::string& id, const std::string& name, Node::State readable) {
+  void hidraw(int number, const std::string& id, const std::string& name, Made readable) {
     const fs::path entry = "sys/class/hidraw/hidraw" + std::to_string(number);
     file(entry / "device/uevent", "DRIVER=hid-generic\nHID_ID=" + id + "\nHID_NAME=" + name + "\n");
     node("dev/hidraw" + std::to_string(number), readable);
   }
   // An evdev node with the vendor, product and key capabilities of its input device.
   void event(int number, const std::string& vendor, const std::string& product,
-             const std::string& name, const std::string& keys, Node::State readable,
+             const std::string& name, const std::string& keys, Made readable,
              const std::string& phys = "") {
     const fs::path device = "sys/class/input/event" + std::to_string(number) + "/device";
     file(device / "name", name + "\n");
@@ -97,7 +101,7 @@ class Devices : public testing::Test {
 // What Permissions finds is a Linux matter: device nodes and the udev rule.
 #ifdef __linux__
 TEST_F(Devices, SurveyFindsWhatCanAndCannotBeOpened) {
-  const auto open = Node::State::opened, refused = Node::State::denied;
+  const Made open = Made::open, refused = Made::refused;
   hidraw(0, "0003:0000046D:0000C52B", "Logitech receiver", open);
   hidraw(3, "0003:000005F3:000000FF", "VEC USB Footpedal", refused);
   // Keyboard: F12 (bit 88) among its keys; mouse: the left button (bit 272).
@@ -145,7 +149,6 @@ TEST_F(Devices, ReportWithoutAPedalAndWithEverythingOpen) {
 // No udev rule makes /dev/uinput appear: when it is missing, or there without its driver, the
 // advice is the kernel's uinput module, as the running kernel's module lists tell of it.
 TEST_F(Devices, MissingUinputIsAMatterOfTheKernelsModule) {
-  enum class Made { none, driverless, refused };
   struct Case {
     const char* name;
     Made uinput;
@@ -154,39 +157,21 @@ TEST_F(Devices, MissingUinputIsAMatterOfTheKernelsModule) {
     std::vector<std::string> said, unsaid;
   };
   const std::string modprobe = "sudo modprobe uinput", rule = "sudo udevadm control --reload";
+  // clang-format off
   const std::vector<Case> cases{
-      {"loadable",
-       Made::none,
-       "modules.dep",
-       Module::loadable,
-       {"missing      ", modprobe, "/etc/modules-load.d/"},
-       {rule, "built without"}},
-      {"its node, its module not loaded",
-       Made::driverless,
-       "modules.dep",
-       Module::loadable,
-       {"missing      ", modprobe},
-       {rule}},
-      {"absent from the kernel",
-       Made::none,
-       "",
-       Module::absent,
-       {"This kernel (6.1.0-9-test) has no uinput module"},
-       {modprobe, rule}},
-      {"no module lists",
-       Made::none,
-       nullptr,
-       Module::unknown,
-       {modprobe, "built without it"},
-       {rule}},
+      {"loadable", Made::none, "modules.dep", Module::loadable,
+       {"missing      ", modprobe, "/etc/modules-load.d/"}, {rule, "built without"}},
+      {"its node, its module not loaded", Made::driverless, "modules.dep", Module::loadable,
+       {"missing      ", modprobe}, {rule}},
+      {"absent from the kernel", Made::none, "", Module::absent,
+       {"This kernel (6.1.0-9-test) has no uinput module"}, {modprobe, rule}},
+      {"no module lists", Made::none, nullptr, Module::unknown,
+       {modprobe, "built without it"}, {rule}},
       {"built in", Made::none, "modules.builtin", Module::builtin, {"built in"}, {modprobe, rule}},
-      {"refused",
-       Made::refused,
-       "modules.dep",
-       Module::loadable,
-       {"cannot open  ", rule},
+      {"refused", Made::refused, "modules.dep", Module::loadable, {"cannot open  ", rule},
        {modprobe}},
   };
+  // clang-format on
   for (const Case& item : cases) {
     SCOPED_TRACE(item.name);
     for (const char* folder : {"dev", "lib", "proc"})
@@ -199,13 +184,7 @@ TEST_F(Devices, MissingUinputIsAMatterOfTheKernelsModule) {
       if (*item.listed != '\0')
         file(modules / item.listed, "kernel/drivers/input/misc/uinput.ko.xz:\n");
     }
-    fs::create_directories(root / "dev");
-    if (item.uinput == Made::refused)
-      node("dev/uinput", Node::State::denied);
-    // A node without its driver: writing to a pipe nobody reads fails as such a node does.
-    if (item.uinput == Made::driverless) {
-      ASSERT_EQ(mkfifo((root / "dev/uinput").c_str(), 0666), 0);
-    }
+    node("dev/uinput", item.uinput);
 
     const Findings found = survey(root);
     EXPECT_EQ(found.uinput, item.module);

@@ -196,16 +196,6 @@ TEST_F(Layout, ProminentButtonsAreFilledWithExactlyTheAccent) {
   }
 }
 
-TEST_F(Layout, FocusOfTheFirstControlIsDrawnFromTheStart) {
-  open();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(front->window.get()));
-  QPushButton* first = front->buttons.at("Permissions");
-  ASSERT_TRUE(first->hasFocus());
-  const QImage focused = first->grab().toImage();
-  first->clearFocus();
-  EXPECT_TRUE(first->grab().toImage() != focused) << "nothing shows where the keyboard is";
-}
-
 TEST_F(Layout, MinimumSizeScrollsOnlyVertically) {
   open();
   front->window->resize(720, 500);
