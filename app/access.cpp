@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 
@@ -23,12 +24,29 @@ std::string readText(const fs::path& path) {
   return result;
 }
 
-bool opens(const fs::path& path, int mode) {
+Node::State opens(const fs::path& path, int mode) {
   const int fd = ::open(path.c_str(), mode | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return false;
-  ::close(fd);
-  return true;
+  if (fd >= 0) {
+    ::close(fd);
+    return Node::State::opened;
+  }
+  // No node, or a node whose driver is not there (a module not loaded, or absent).
+  if (errno == ENOENT || errno == ENODEV || errno == ENXIO)
+    return Node::State::missing;
+  return Node::State::denied;
+}
+
+// Whether a module list of the kernel (modules.dep, modules.builtin) names uinput's module file,
+// compressed or not.
+bool lists(const fs::path& file) {
+  std::ifstream input(file);
+  for (std::string line; std::getline(input, line);) {
+    const std::string name = fs::path(line.substr(0, line.find(':'))).filename().string();
+    for (const char* module : {"uinput.ko", "uinput.ko.xz", "uinput.ko.zst", "uinput.ko.gz"})
+      if (name == module)
+        return true;
+  }
+  return false;
 }
 
 bool isPedal(const std::string& vendor, const std::string& product) {
@@ -56,7 +74,7 @@ std::vector<fs::path> entries(const fs::path& folder, const std::string& prefix)
 
 }  // namespace
 
-std::vector<Node> survey(const fs::path& root) {
+Findings survey(const fs::path& root) {
   std::vector<Node> pedal;
   std::vector<Node> inputs;
   for (const fs::path& entry : entries(root / "sys/class/hidraw", "hidraw")) {
@@ -67,14 +85,14 @@ std::vector<Node> survey(const fs::path& root) {
       continue;
     const auto name = linuxplatform::ueventValue(uevent, "HID_NAME");
     pedal.push_back({Node::Use::pedal, (root / "dev" / entry.filename()).string(),
-                     name ? std::string(*name) : std::string(), false});
+                     name ? std::string(*name) : std::string()});
   }
   for (const fs::path& entry : entries(root / "sys/class/input", "event")) {
     const fs::path device = entry / "device";
     const std::string name = readText(device / "name");
     const fs::path node = root / "dev/input" / entry.filename();
     if (isPedal(readText(device / "id/vendor"), readText(device / "id/product"))) {
-      pedal.push_back({Node::Use::pedal, node.string(), name, false});
+      pedal.push_back({Node::Use::pedal, node.string(), name});
       continue;
     }
     // Keyboards (a key the recovery chord uses) and pointing devices (a left button); the
@@ -85,41 +103,58 @@ std::vector<Node> survey(const fs::path& root) {
     const bool keyboard = keys && linuxplatform::hasCapability(*keys, 88);    // F12
     const bool pointer = keys && linuxplatform::hasCapability(*keys, 0x110);  // left button
     if (keyboard || pointer)
-      inputs.push_back({Node::Use::input, node.string(), name, false});
+      inputs.push_back({Node::Use::input, node.string(), name});
   }
-  std::vector<Node> all = pedal;
-  all.insert(all.end(), inputs.begin(), inputs.end());
-  all.push_back({Node::Use::uinput, (root / "dev/uinput").string(), "", false});
-  for (Node& node : all)
-    node.opened = opens(node.path, node.use == Node::Use::uinput ? O_WRONLY : O_RDONLY);
-  return all;
+  Findings found;
+  found.nodes = pedal;
+  found.nodes.insert(found.nodes.end(), inputs.begin(), inputs.end());
+  found.nodes.push_back({Node::Use::uinput, (root / "dev/uinput").string(), ""});
+  for (Node& node : found.nodes)
+    node.state = opens(node.path, node.use == Node::Use::uinput ? O_WRONLY : O_RDONLY);
+
+  found.release = readText(root / "proc/sys/kernel/osrelease");
+  const fs::path modules = root / "lib/modules" / found.release;
+  std::error_code error;
+  if (found.release.empty() || !fs::is_regular_file(modules / "modules.dep", error))
+    found.uinput = Module::unknown;
+  else if (lists(modules / "modules.builtin"))
+    found.uinput = Module::builtin;
+  else
+    found.uinput = lists(modules / "modules.dep") ? Module::loadable : Module::absent;
+  return found;
 }
 
-std::string report(const std::vector<Node>& nodes) {
+std::string report(const Findings& found) {
   std::ostringstream text;
-  bool missing = false;
+  bool denied = false;
   bool pedal = false;
-  for (const Node& node : nodes) {
-    missing = missing || !node.opened;
+  bool uinput = true;
+  for (const Node& node : found.nodes) {
+    denied = denied || node.state == Node::State::denied;
     pedal = pedal || node.use == Node::Use::pedal;
+    if (node.use == Node::Use::uinput)
+      uinput = node.state != Node::State::missing;
   }
-  text << (missing ? "Quillfen cannot open every device it needs."
-                   : "Quillfen can open every device it needs.")
+  const bool all = std::all_of(found.nodes.begin(), found.nodes.end(),
+                               [](const Node& node) { return node.state == Node::State::opened; });
+  text << (all ? "Quillfen can open every device it needs."
+               : "Quillfen cannot open every device it needs.")
        << "\n\n";
   if (!pedal)
     text << "No pedal (05f3:00ff) is plugged in: plug it in and click Permissions again.\n\n";
   const char* headings[] = {"The pedal: read its presses and hold its own keys back",
                             "Keyboards and pointing devices: the recovery keys and the click guard",
                             "/dev/uinput: type the shortcuts"};
+  const char* states[] = {"can open     ", "cannot open  ", "missing      "};
   for (Node::Use use : {Node::Use::pedal, Node::Use::input, Node::Use::uinput}) {
     bool first = true;
-    for (const Node& node : nodes) {
+    for (const Node& node : found.nodes) {
       if (node.use != use)
         continue;
       if (first)
         text << headings[static_cast<int>(use)] << ":\n";
       first = false;
-      text << "  " << (node.opened ? "can open     " : "cannot open  ") << node.path;
+      text << "  " << states[static_cast<int>(node.state)] << node.path;
       if (!node.name.empty())
         text << "  (" << node.name << ")";
       text << "\n";
@@ -127,7 +162,36 @@ std::string report(const std::vector<Node>& nodes) {
     if (!first)
       text << "\n";
   }
-  if (missing) {
+  // No udev rule makes a node appear that the kernel does not have: a missing /dev/uinput is the
+  // kernel's uinput module, not loaded or not there.
+  if (!uinput) {
+    switch (found.uinput) {
+      case Module::absent:
+        text << "This kernel (" << found.release
+             << ") has no uinput module, so there is no /dev/uinput and Quillfen cannot type. "
+                "Start a kernel that has it, as Debian's standard kernels do.\n\n";
+        break;
+      case Module::builtin:
+        text << "The kernel has uinput built in, yet /dev/uinput is missing: this system's /dev "
+                "does not show the kernel's devices (as in some containers), and /dev/uinput "
+                "must be made available to it.\n\n";
+        break;
+      case Module::loadable:
+      case Module::unknown:
+        text << "/dev/uinput is missing: the kernel's uinput module is not loaded"
+             << (found.uinput == Module::unknown ? ", or the kernel has none" : "")
+             << ". Load it now:\n\n"
+                "  sudo modprobe uinput\n\n"
+                "Quillfen's package loads it whenever the pedal is plugged in. To load it at "
+                "every start as well:\n\n"
+                "  echo uinput | sudo tee /etc/modules-load.d/uinput.conf\n\n";
+        if (found.uinput == Module::unknown)
+          text << "If modprobe finds no module uinput, this kernel was built without it: start "
+                  "a kernel that has it, as Debian's standard kernels do.\n\n";
+        break;
+    }
+  }
+  if (denied) {
     text << "To give access to the person logged in at this computer, install the udev rule "
             "70-quillfen.rules (installing Quillfen does) and make udev apply it:\n\n"
             "  sudo install -m 644 packaging/70-quillfen.rules /etc/udev/rules.d/\n"

@@ -10,17 +10,31 @@
 
 struct Node {
   enum class Use { pedal, input, uinput };
+  // Opened as the program needs it (read, or write for /dev/uinput); refused; or no device there
+  // at all (no node, or a node with no driver behind it).
+  enum class State { opened, denied, missing };
   Use use = Use::input;
-  std::string path;     // the device node, as the program opens it
-  std::string name;     // what the kernel calls the device; empty for /dev/uinput
-  bool opened = false;  // opened as the program needs it: read, or write for /dev/uinput
+  std::string path;  // the device node, as the program opens it
+  std::string name;  // what the kernel calls the device; empty for /dev/uinput
+  State state = State::missing;
+};
+
+// The kernel's uinput module, which makes /dev/uinput: loadable, built in, absent from the
+// running kernel, or unknown (its module list cannot be read).
+enum class Module { loadable, builtin, absent, unknown };
+
+// What Permissions finds.
+struct Findings {
+  std::vector<Node> nodes;
+  Module uinput = Module::unknown;
+  std::string release;  // the running kernel's release
 };
 
 // Looks at the devices under `root` (the file system's root; a folder of its own in tests):
 // sysfs for the pedal (vendor 05F3, product 00FF) and the keyboards and pointing devices, then
 // opens each node and closes it again at once. Pedal first, then the other input devices by
-// node, then /dev/uinput.
-std::vector<Node> survey(const std::filesystem::path& root = "/");
+// node, then /dev/uinput; and the running kernel's module list for uinput.
+Findings survey(const std::filesystem::path& root = "/");
 
-// The survey in plain words for the Permissions window: a line per node and what to do.
-std::string report(const std::vector<Node>& nodes);
+// The findings in plain words for the Permissions window: a line per node and what to do.
+std::string report(const Findings& found);

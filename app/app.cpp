@@ -99,6 +99,8 @@ void App::launch() {
 void App::terminate() {
   if (terminated)
     return;
+  // Capture ends here: the program may nap again, and no later status wakes it.
+  stayAwake(false);
   terminated = true;
   if (launched && toolkit.cancel)
     toolkit.cancel();

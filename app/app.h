@@ -38,6 +38,10 @@ struct Toolkit {
   // Show a text in a small window of its own, under a title; may be empty where the platform
   // has nothing to explain (the Permissions button's findings on Linux).
   std::function<void(const std::string& title, const std::string& text)> inform;
+  // Keep the program out of the system's idle throttling (App Nap on macOS) while true: the
+  // heartbeat and the worker must keep time while a pedal is captured. May be empty where
+  // nothing naps (Linux).
+  std::function<void(bool)> awake;
 };
 
 class App {
@@ -103,11 +107,13 @@ class App {
  private:
   void select();  // the pop-ups show `settings`
   void changed();
+  void stayAwake(bool on);  // asks `toolkit.awake` on a change, never after termination
 
   std::vector<std::string> arguments;
   std::filesystem::path folder;
   bool launched = false;
   bool terminated = false;
+  bool awake = false;  // the toolkit keeps the program awake
 };
 
 // The guide document: share/quillfen/README.md beside the installed program in `programFolder`

@@ -142,6 +142,9 @@ std::filesystem::path guidePath(const std::filesystem::path& programFolder,
 void App::show(const std::string& message, bool captured, bool active) {
   status = message;
   capture = captured;
+  // Napping would throttle the heartbeat timer past the backend's limit and delay the worker
+  // that serves the mouse tap: while a pedal is captured, the program stays awake.
+  stayAwake(captured);
   activated = active;
   for (auto& [title, enabled] : buttons) {
     if (title.starts_with("Learn") || title == "Activate actions")
@@ -160,6 +163,14 @@ void App::show(const std::string& message, bool captured, bool active) {
   if (!captured)
     verified = false;
   changed();
+}
+
+void App::stayAwake(bool on) {
+  if (on == awake || terminated)
+    return;
+  awake = on;
+  if (toolkit.awake)
+    toolkit.awake(on);
 }
 
 bool App::enabled(const Row& row) const {

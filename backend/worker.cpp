@@ -85,17 +85,22 @@ void Backend::close() {
 }
 
 void Backend::run() {
-  // A manager that cannot be created leaves `manager` empty: its device set is empty, so every
-  // inspection finds nothing and nothing can be captured.
-  manager = platform::managerCreate(0);
-  platform::managerSetDeviceMatching(manager, vendorID, productID);
-  platform::managerScheduleWithRunLoop(manager, platform::runLoopGetCurrent());
   {
+    // What the platform's frameworks autorelease on the worker is released with the pass, or here
+    // with the set-up and the close-down, never left to pile up for the life of the thread.
+    const platform::Pool pool;
+    // A manager that cannot be created leaves `manager` empty: its device set is empty, so every
+    // inspection finds nothing and nothing can be captured.
+    manager = platform::managerCreate(0);
+    platform::managerSetDeviceMatching(manager, vendorID, productID);
+    const platform::RunLoop current = platform::runLoopGetCurrent();
+    platform::managerScheduleWithRunLoop(manager, current);
     std::lock_guard hold(lock);
-    loop = platform::runLoopGetCurrent();
+    loop = current;
   }
 
   for (;;) {
+    const platform::Pool pool;
     std::vector<Command> taken;
     const double now = milliseconds();
     double beat;
@@ -119,6 +124,7 @@ void Backend::run() {
       std::this_thread::sleep_for(std::chrono::duration<double>(std::min(wait, runWait)));
   }
 
+  const platform::Pool pool;
   stop("Closed.");
   platform::managerClose(manager, 0);
   platform::managerUnscheduleFromRunLoop(manager, platform::runLoopGetCurrent());

@@ -152,6 +152,20 @@ void runLoopStop(const RunLoop& runLoop);
 // such change is a source of the worker's run loop.
 bool statePolled();
 
+// An autorelease pool for the life of the object, made and ended on one thread: what the
+// platform's frameworks autorelease meanwhile is released when it ends. The worker holds one for
+// each pass, so nothing accumulates while it runs. Nothing on a platform without such pools.
+class Pool {
+ public:
+  Pool();
+  ~Pool();
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+
+ private:
+  void* token;
+};
+
 // ---- permissions
 
 bool preflightListenEventAccess();  // the process may monitor input

@@ -20,7 +20,8 @@
   std::unique_ptr<App> app;
   Window* window;  // the window and its controls, once the App's launch has built them
   NSTimer* timer;
-  NSMutableArray<id<NSObject>>* observers;
+  NSMutableArray<id<NSObject>>* observers;  // of the workspace's and the distributed centers
+  id<NSObject> activity;                    // held while a pedal is captured: no App Nap
 }
 
 // `arguments`: the command line, the program path included. `folder`: the folder of the

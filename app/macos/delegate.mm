@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+#include <utility>
 
 #if !__has_feature(objc_arc)
 #error "app/macos needs automatic reference counting (-fobjc-arc)"
@@ -28,8 +29,12 @@
 
 - (void)dealloc {
   [timer invalidate];
-  for (id<NSObject> token in observers)
+  for (id<NSObject> token in observers) {
     [NSWorkspace.sharedWorkspace.notificationCenter removeObserver:token];
+    [NSDistributedNotificationCenter.defaultCenter removeObserver:token];
+  }
+  if (activity != nil)
+    [NSProcessInfo.processInfo endActivity:activity];
 }
 
 // The App's toolkit. Its tasks hold the delegate weakly: the delegate owns the App.
@@ -53,23 +58,48 @@
       task();
     });
   };
-  // The workspace's own notification center, not the process's; each block runs on the thread
-  // that posts its notification and only queues a command.
+  // The workspace's own notification center, not the process's, for sleep, the displays'
+  // sleep and the session switched away; and the distributed center for the screen locked,
+  // which the workspace does not tell when the displays stay on. Each block runs on the thread
+  // that delivers its notification and only queues a command.
   kit.observe = [weak](Toolkit::Task task) {
     Delegate* strong = weak;
     if (strong == nil)
       return;
-    NSNotificationCenter* center = NSWorkspace.sharedWorkspace.notificationCenter;
-    for (NSNotificationName name in @[
-           NSWorkspaceWillSleepNotification, NSWorkspaceSessionDidResignActiveNotification,
-           NSWorkspaceScreensDidSleepNotification
-         ]) {
+    NSNotificationCenter* workspace = NSWorkspace.sharedWorkspace.notificationCenter;
+    NSNotificationCenter* distributed = NSDistributedNotificationCenter.defaultCenter;
+    const std::pair<NSNotificationCenter*, NSNotificationName> observed[] = {
+        {workspace, NSWorkspaceWillSleepNotification},
+        {workspace, NSWorkspaceSessionDidResignActiveNotification},
+        {workspace, NSWorkspaceScreensDidSleepNotification},
+        {distributed, @"com.apple.screenIsLocked"},
+    };
+    for (const auto& [center, name] : observed) {
       [strong->observers addObject:[center addObserverForName:name
                                                        object:nil
                                                         queue:nil
                                                    usingBlock:^(NSNotification*) {
                                                      task();
                                                    }]];
+    }
+  };
+  // While a pedal is captured, Quillfen works in the background of another application with
+  // its window unchanged, which is what App Nap waits for; a napping process's timers slip and
+  // its threads run late. A user-initiated activity keeps it out of App Nap ("Prevent App Nap",
+  // Energy Efficiency Guide for Mac Apps), while the Mac may still sleep when idle, which stops
+  // capture like any sleep; its timers need no more than that (no latency-critical activity).
+  kit.awake = [weak](bool on) {
+    Delegate* strong = weak;
+    if (strong == nil)
+      return;
+    if (on && strong->activity == nil) {
+      strong->activity = [NSProcessInfo.processInfo
+          beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep
+                            reason:@"A foot pedal is captured; its presses and the recovery keys "
+                                   @"are handled in the background."];
+    } else if (!on && strong->activity != nil) {
+      [NSProcessInfo.processInfo endActivity:strong->activity];
+      strong->activity = nil;
     }
   };
   kit.every = [weak](double seconds, Toolkit::Task task) {

@@ -8,7 +8,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
-#include <QDesktopServices>
 #include <QFile>
 #include <QIcon>
 #include <QLabel>
@@ -19,11 +18,11 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTextBrowser>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
@@ -33,6 +32,7 @@
 #include <string>
 
 #include "app/place.h"
+#include "app/qt/opener.h"
 #include "app/qt/stack.h"
 #include "app/qt/watcher.h"
 #include "core/vocabulary.h"
@@ -239,10 +239,12 @@ Front::Front(const QStringList& arguments)
     window->show();
     window->raise();
     window->activateWindow();
-    // The keyboard starts on the first control.
+    // The keyboard starts on the first control, and its focus is drawn from the start, as after a
+    // Tab: someone working by keyboard sees where they are.
     for (const auto& [control, row] : controls) {
       if (control->isEnabled() && (control->focusPolicy() & Qt::TabFocus)) {
         control->setFocus(Qt::ActiveWindowFocusReason);
+        window->setAttribute(Qt::WA_KeyboardFocusChange);
         break;
       }
     }
@@ -264,14 +266,13 @@ Front::Front(const QStringList& arguments)
     QTimer::singleShot(int(seconds * 1000), this, std::move(task));
   };
   toolkit.open = [this](const std::filesystem::path& document) {
+    // When no program of the desktop opens it, the window shows the guide itself.
     const QString path = QString::fromStdString(document.string());
-    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-      return true;
-    // No program of the desktop opens it: the window shows the guide itself.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-      return false;
-    present(guide, "Setup & recovery guide", QString::fromUtf8(file.readAll()), true);
+    openDocument(this, path, [this, path] {
+      QFile file(path);
+      if (file.open(QIODevice::ReadOnly))
+        present(guide, "Setup & recovery guide", QString::fromUtf8(file.readAll()), true);
+    });
     return true;
   };
   toolkit.inform = [this](const std::string& title, const std::string& words) {
@@ -396,6 +397,9 @@ void Front::present(std::unique_ptr<QMainWindow>& shown, const QString& title, c
     shown->setWindowIcon(window->windowIcon());
     shown->resize(640, 520);
     shown->move(window->geometry().center() - shown->rect().center());
+    // Escape closes it, as it does a dialog.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), shown.get());
+    connect(escape, &QShortcut::activated, shown.get(), &QWidget::close);
   }
   shown->setWindowTitle("Quillfen \u00b7 " + title);
   auto* browser = static_cast<QTextBrowser*>(shown->centralWidget());

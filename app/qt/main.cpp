@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -12,6 +13,8 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -57,20 +60,56 @@ std::string environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
-// While the application object is made, Qt's messages are held back: a platform that cannot
-// start ends the program with one line of ours instead of Qt's lines and an abort.
-bool starting = false;
-void startup(QtMsgType type, const QMessageLogContext&, const QString&) {
-  if (!starting || type != QtFatalMsg)
-    return;
-  const std::string display = environment("DISPLAY");
-  const std::string wayland = environment("WAYLAND_DISPLAY");
-  if (display.empty() && wayland.empty() && environment("QT_QPA_PLATFORM").empty())
+// Qt's messages pass through here. While the application object is made they are held back: a
+// platform that cannot start ends the program with one line of ours instead of Qt's lines and an
+// abort. At any time, a thread Qt cannot start (a process or thread limit, little address space)
+// ends it too, as Qt would otherwise wait without end for that thread's work (in its D-Bus
+// connection or in painting), and so does a window that cannot be drawn.
+std::atomic<bool> starting = false;
+QtMessageHandler standard = nullptr;
+void messages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (starting && type == QtFatalMsg) {
+    const std::string display = environment("DISPLAY");
+    const std::string wayland = environment("WAYLAND_DISPLAY");
+    if (display.empty() && wayland.empty() && environment("QT_QPA_PLATFORM").empty())
+      fail(
+          "no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset); start it "
+          "in a desktop session, or run quillfen --self-test");
+    fail("cannot open the window: the display " + (display.empty() ? wayland : display) +
+         " cannot be reached");
+  }
+  static const QString threadFailure = "QThread::start: Thread creation error";
+  if (text.startsWith(threadFailure)) {
+    QString why = text.mid(threadFailure.size()).trimmed();
+    if (why.startsWith('(') && why.endsWith(')'))
+      why = why.mid(1, why.size() - 2);
+    fail("cannot start a thread (" + why.toStdString() +
+         "); quitting, which releases any device Quillfen held");
+  }
+  // A window whose picture cannot be allocated would go on, unpainted, with a flood of messages.
+  if (text.startsWith("QPainter::begin: Paint device returned engine == 0"))
     fail(
-        "no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset); start it "
-        "in a desktop session, or run quillfen --self-test");
-  fail("cannot open the window: the display " + (display.empty() ? wayland : display) +
-       " cannot be reached");
+        "cannot draw the window (no memory for its picture); quitting, which releases any device "
+        "Quillfen held");
+  if (!starting && standard != nullptr)
+    standard(type, context, text);
+}
+
+// GLib, under Qt's event loop, ends the process with a trap when it cannot make a wake-up pipe.
+// A descriptor limit too small for the window, its buses and the input devices is raised to what
+// the hard limit allows, or said in one line.
+void checkDescriptors() {
+  constexpr rlim_t needed = 64;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= needed)
+    return;
+  if (limit.rlim_max >= needed) {
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 1024);
+    if (setrlimit(RLIMIT_NOFILE, &limit) == 0)
+      return;
+  }
+  fail("too few file descriptors (the limit is " + std::to_string(limit.rlim_max) +
+       ", the window and the devices need " + std::to_string(needed) + "); nothing was captured");
 }
 
 // A failure nobody caught ends the program with its reason, not with an abort.
@@ -128,11 +167,11 @@ void watchSignals() {
 
 int runWindow(int argc, char** argv) {
   std::set_terminate(unexpected);
+  checkDescriptors();
   starting = true;
-  const QtMessageHandler standard = qInstallMessageHandler(startup);
+  standard = qInstallMessageHandler(messages);
   QApplication application(argc, argv);
   starting = false;
-  qInstallMessageHandler(standard);
   QApplication::setApplicationName("Quillfen");
   QApplication::setDesktopFileName("quillfen");
   watchSignals();

@@ -73,6 +73,11 @@ int runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
   return runTimedOut;
 }
 
+// Linux has no autorelease pools.
+Pool::Pool() : token(nullptr) {}
+
+Pool::~Pool() = default;
+
 // ---- permissions: posting is writing to uinput
 
 bool preflightPostEventAccess() {

@@ -2,7 +2,6 @@
 // synthesized events and the uptime clock.
 
 #include <ApplicationServices/ApplicationServices.h>
-#include <IOKit/hidsystem/IOHIDLib.h>
 #include <time.h>
 
 #include "platform/macos/objects.h"
@@ -25,11 +24,10 @@ Event owned(CGEventRef event) {
 
 // ---- permissions
 
-// Input Monitoring as Quartz sees it and as the HID services that deliver the pedal's reports
-// see it: both must say granted.
+// Input Monitoring as Quartz sees it, cheap enough for every pass. What the HID services think
+// is asked where capture starts (deviceOpen).
 bool preflightListenEventAccess() {
-  return CGPreflightListenEventAccess() &&
-         IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) == kIOHIDAccessTypeGranted;
+  return CGPreflightListenEventAccess();
 }
 
 bool preflightPostEventAccess() {
@@ -40,9 +38,10 @@ bool isProcessTrusted() {
   return AXIsProcessTrusted();
 }
 
+// Shows the system's Input Monitoring alert and returns at once; IOHIDRequestAccess would ask for
+// the same service and wait for the user's answer, freezing the window meanwhile.
 void requestListenEventAccess() {
   CGRequestListenEventAccess();
-  IOHIDRequestAccess(kIOHIDRequestTypeListenEvent);
 }
 
 void isProcessTrustedWithPrompt() {

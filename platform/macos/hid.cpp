@@ -2,23 +2,70 @@
 // product; a device is opened with the seize option and hands its input reports to the worker's
 // run loop.
 
+#include <IOKit/hidsystem/IOHIDLib.h>
+
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/macos/objects.h"
+
+namespace macos {
+
+namespace {
+
+// IOKit keeps a device's input-report callbacks in a set keyed by context alone and hands each
+// report to every entry while walking that set, which must not change meanwhile. The device whose
+// report this thread is handing out, if any, and the registrations to remove once the walk is
+// over.
+thread_local IOHIDDeviceRef reporting = nullptr;
+struct Removal {
+  Owned<IOHIDDeviceRef> device;
+  std::uint8_t* report;
+  CFIndex length;
+  void* context;
+};
+thread_local std::vector<Removal> removals;
+
+void received(void* context, IOReturn result, void* sender, IOHIDReportType type,
+              std::uint32_t reportID, std::uint8_t* report, CFIndex length) {
+  const auto* device = static_cast<const platform::DeviceObject*>(context);
+  if (device == nullptr || device->callback == nullptr)
+    return;
+  IOHIDDeviceRef outer = reporting;
+  reporting = device->device.get();
+  // The program's callback may stop capture and free `device`: nothing here touches it after.
+  device->callback(device->context, result, sender, static_cast<std::uint32_t>(type), reportID,
+                   report, length);
+  reporting = outer;
+}
+
+// Removes the registration made with `context` (the DeviceObject), now or, inside that device's
+// own report, as soon as the run loop returns.
+void unregister(IOHIDDeviceRef device, std::uint8_t* report, CFIndex length, void* context) {
+  if (device == reporting) {
+    removals.push_back({Owned<IOHIDDeviceRef>(retained(device)), report, length, context});
+    return;
+  }
+  IOHIDDeviceRegisterInputReportCallback(device, report, length, nullptr, context);
+}
+
+}  // namespace
+
+void unregisterDeferred() {
+  // Taken first: a removal never adds to the list it is walked from.
+  std::vector<Removal> due;
+  due.swap(removals);
+  for (const auto& removal : due)
+    IOHIDDeviceRegisterInputReportCallback(removal.device.get(), removal.report, removal.length,
+                                           nullptr, removal.context);
+}
+
+}  // namespace macos
 
 namespace platform {
 
 namespace {
-
-void received(void* context, IOReturn result, void* sender, IOHIDReportType type,
-              std::uint32_t reportID, std::uint8_t* report, CFIndex length) {
-  const auto* device = static_cast<const DeviceObject*>(context);
-  if (device == nullptr || device->callback == nullptr)
-    return;
-  device->callback(device->context, result, sender, static_cast<std::uint32_t>(type), reportID,
-                   report, length);
-}
 
 macos::Owned<CFStringRef> text(const std::string& value) {
   return macos::Owned<CFStringRef>(
@@ -45,7 +92,7 @@ macos::Owned<CFNumberRef> number(std::int64_t value) {
 
 DeviceObject::~DeviceObject() {
   if (callback != nullptr)
-    IOHIDDeviceRegisterInputReportCallback(device.get(), report, length, nullptr, nullptr);
+    macos::unregister(device.get(), report, length, this);
   if (scheduled.get() != nullptr)
     IOHIDDeviceUnscheduleFromRunLoop(device.get(), scheduled.get(), kCFRunLoopDefaultMode);
   if (open)
@@ -149,6 +196,10 @@ std::uint64_t deviceRegistryEntryID(const Device& device) {
 Return deviceOpen(const Device& device, std::uint32_t options) {
   if (!device)
     return noDevice;
+  // Reading reports through IOHIDDevice needs Input Monitoring as the HID services see it, which
+  // only the privacy service can tell: asked here, where capture starts, never in a pass.
+  if (IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) != kIOHIDAccessTypeGranted)
+    return notPermitted;
   const IOReturn result = IOHIDDeviceOpen(device->device.get(), options);
   if (result == kIOReturnSuccess)
     device->open = true;
@@ -167,13 +218,20 @@ void deviceRegisterInputReportCallback(const Device& device, std::uint8_t* repor
                                        void* context) {
   if (!device)
     return;
+  // IOKit's entry for this device is keyed by the DeviceObject: a removal names it too.
+  if (callback == nullptr) {
+    if (device->callback != nullptr)
+      macos::unregister(device->device.get(), device->report, device->length, device.get());
+    device->callback = nullptr;
+    device->context = nullptr;
+    return;
+  }
   device->callback = callback;
   device->context = context;
   device->report = report;
   device->length = static_cast<CFIndex>(length);
   IOHIDDeviceRegisterInputReportCallback(device->device.get(), report, device->length,
-                                         callback != nullptr ? &received : nullptr,
-                                         callback != nullptr ? device.get() : nullptr);
+                                         &macos::received, device.get());
 }
 
 void deviceScheduleWithRunLoop(const Device& device, const RunLoop& runLoop) {

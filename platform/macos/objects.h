@@ -22,6 +22,7 @@ class Owned {
   explicit Owned(Ref ref) : ref_(ref) {}
   Owned(const Owned&) = delete;
   Owned& operator=(const Owned&) = delete;
+  Owned(Owned&& other) noexcept : ref_(other.ref_) { other.ref_ = nullptr; }
   ~Owned() {
     if (ref_ != nullptr)
       CFRelease(ref_);
@@ -45,6 +46,10 @@ Ref retained(Ref ref) {
     CFRetain(ref);
   return ref;
 }
+
+// Removes the input-report registrations that were let go of while their device's report was
+// being handed out; the worker calls it each time its run loop returns.
+void unregisterDeferred();
 
 }  // namespace macos
 

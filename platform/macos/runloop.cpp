@@ -1,8 +1,20 @@
-// Core Foundation run loops: the worker's own loop, run in the default mode.
+// Core Foundation run loops: the worker's own loop, run in the default mode; and the autorelease
+// pools of the Objective-C runtime, which the frameworks use on every thread.
 
 #include "platform/macos/objects.h"
 
+// The runtime's pool functions, which @autoreleasepool compiles to. No SDK header declares them;
+// clang's documentation of automatic reference counting names them ("Runtime support").
+extern "C" void* objc_autoreleasePoolPush(void);
+extern "C" void objc_autoreleasePoolPop(void* pool);
+
 namespace platform {
+
+Pool::Pool() : token(objc_autoreleasePoolPush()) {}
+
+Pool::~Pool() {
+  objc_autoreleasePoolPop(token);
+}
 
 RunLoop runLoopGetCurrent() {
   return std::make_shared<RunLoopObject>(CFRunLoopGetCurrent());
@@ -11,6 +23,7 @@ RunLoop runLoopGetCurrent() {
 int runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
   const CFRunLoopRunResult result =
       CFRunLoopRunInMode(kCFRunLoopDefaultMode, seconds, returnAfterSourceHandled);
+  macos::unregisterDeferred();
   // A stop (`runLoopStop`) ends the wait early, as a timeout would.
   return result == kCFRunLoopRunStopped ? runTimedOut : static_cast<int>(result);
 }

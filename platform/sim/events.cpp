@@ -9,42 +9,42 @@ using sim::world;
 
 bool preflightListenEventAccess() {
   std::lock_guard hold(world().mutex);
-  return world().listen;
+  return sim::state().listen;
 }
 
 bool preflightPostEventAccess() {
   std::lock_guard hold(world().mutex);
-  return world().post;
+  return sim::state().post;
 }
 
 bool isProcessTrusted() {
   std::lock_guard hold(world().mutex);
-  return world().accessibility;
+  return sim::state().accessibility;
 }
 
 void requestListenEventAccess() {
   std::lock_guard hold(world().mutex);
-  ++world().requests;
+  ++sim::state().requests;
 }
 
 void isProcessTrustedWithPrompt() {
   std::lock_guard hold(world().mutex);
-  ++world().requests;
+  ++sim::state().requests;
 }
 
 bool keyState(int, std::uint16_t key) {
   std::lock_guard hold(world().mutex);
-  return world().keys.contains(key);
+  return sim::state().keys.contains(key);
 }
 
 std::uint64_t flagsState(int) {
   std::lock_guard hold(world().mutex);
-  return world().flags;
+  return sim::state().flags;
 }
 
 bool buttonState(int, std::uint32_t button) {
   std::lock_guard hold(world().mutex);
-  return world().buttons.contains(button);
+  return sim::state().buttons.contains(button);
 }
 
 Event createKeyboardEvent(std::uint16_t key, bool down) {
@@ -94,11 +94,11 @@ void post(int location, const Event& event) {
   posted.tag = getIntegerValueField(event.get(), fieldUserData);
   posted.location = location;
   std::lock_guard hold(world().mutex);
-  world().posted.push_back(posted);
+  sim::state().posted.push_back(posted);
 }
 
 double uptime() {
-  return world().seconds.load();
+  return sim::state().seconds.load();
 }
 
 }  // namespace platform

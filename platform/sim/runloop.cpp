@@ -13,7 +13,7 @@ RunLoop runLoopGetCurrent() {
 }
 
 int runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
-  sim::world().runs.fetch_add(1);
+  sim::state().runs.fetch_add(1);
   const RunLoop loop = runLoopGetCurrent();
   {
     std::lock_guard hold(sim::world().mutex);
@@ -36,7 +36,7 @@ int runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
     loop->pending.pop_front();
     hold.unlock();
     const bool handled = work();
-    sim::world().pending.fetch_sub(1);
+    sim::state().pending.fetch_sub(1);
     hold.lock();
     if (handled && returnAfterSourceHandled)
       return runHandledSource;
@@ -80,25 +80,24 @@ void runLoopRemoveSource(const RunLoop& runLoop, const Source& source) {
   source->loop.reset();
 }
 
+// The simulated platform has no autorelease pools; it counts the ones the program makes.
+Pool::Pool() : token(nullptr) {}
+
+Pool::~Pool() {
+  sim::state().pools.fetch_add(1);
+}
+
 }  // namespace platform
 
 namespace sim {
 
 void hand(const std::shared_ptr<platform::RunLoopObject>& loop, std::function<bool()> work) {
-  world().pending.fetch_add(1);
+  sim::state().pending.fetch_add(1);
   {
     std::lock_guard hold(loop->mutex);
     loop->pending.push_back(std::move(work));
   }
   loop->wake.notify_one();
-}
-
-std::uint64_t runs() {
-  return world().runs.load();
-}
-
-bool settled() {
-  return world().pending.load() == 0;
 }
 
 }  // namespace sim

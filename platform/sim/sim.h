@@ -90,6 +90,8 @@ void advance(double milliseconds);
 std::uint64_t runs();
 // True when every report and mouse event handed to a run loop has been handled.
 bool settled();
+// How many autorelease pools have ended, on any thread.
+std::uint64_t pools();
 
 // ---- failures on demand
 

@@ -17,6 +17,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
+#include "platform/sim/state.h"
 
 namespace platform {
 
@@ -74,28 +75,13 @@ struct EventObject {
 namespace sim {
 
 struct World {
-  std::mutex mutex;
+  std::mutex& mutex = state().mutex;  // the world's one mutex
   std::map<std::uint64_t, std::shared_ptr<platform::DeviceObject>> devices;
   std::uint64_t nextID = 0x100000A00;
-  bool listen = true;
-  bool accessibility = true;
-  bool post = true;
-  int requests = 0;
-  std::set<std::uint16_t> keys;
-  std::uint64_t flags = 0;
-  std::set<std::uint32_t> buttons;
-  std::vector<Posted> posted;
   std::vector<std::weak_ptr<platform::TapObject>> taps;
-  std::map<Op, int> failing;  // operation to the successes left before it fails
-  std::atomic<double> seconds{1000.0};
-  std::atomic<std::uint64_t> runs{0};
-  std::atomic<std::int64_t> pending{0};  // handed to a run loop, not yet handled
 };
 
 World& world();
-
-// True when `op` is to fail now. Call with the world's mutex held.
-bool failing(Op op);
 
 // Queues `work` on a run loop and wakes it.
 void hand(const std::shared_ptr<platform::RunLoopObject>& loop, std::function<bool()> work);

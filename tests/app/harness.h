@@ -96,6 +96,7 @@ class Shell : public testing::Test {
     kit.inform = [this](const std::string& title, const std::string& text) {
       informed.emplace_back(title, text);
     };
+    kit.awake = [this](bool on) { calls.push_back(on ? "awake" : "asleep"); };
   }
   void open(std::vector<std::string> arguments = {"quillfen"}) {
     make(std::move(arguments));

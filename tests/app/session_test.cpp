@@ -176,6 +176,25 @@ TEST_F(Session, SleepOrSessionChangeWhileIdleForgetsTheInspection) {
   EXPECT_FALSE(sim::opened(pedal));
 }
 
+TEST_F(Session, StaysAwakeExactlyWhileAPedalIsCaptured) {
+  open();
+  const std::uint64_t pedal = capture();
+  EXPECT_TRUE(sim::deliver(pedal, {0, 0}));
+  expectStatus("Isolated / paused · learned:  · held: 0");
+  std::thread(observer).join();  // the computer goes to sleep
+  expectStatus("Session or sleep changed. Inspect again.");
+  click("Inspect pedal");
+  expectStatus(inspected(pedal));
+  click("Start isolated test");
+  expectStatus(started);
+  app->terminate();
+  drain();  // "Stopped." and "Closed." arrive after termination
+  std::vector<std::string> asked;
+  std::copy_if(calls.begin(), calls.end(), std::back_inserter(asked),
+               [](const std::string& call) { return call == "awake" || call == "asleep"; });
+  EXPECT_EQ(asked, (std::vector<std::string>{"awake", "asleep", "awake", "asleep"}));
+}
+
 TEST_F(Session, TerminationReleasesThePedalAndStopsTheHeartbeat) {
   open();
   const std::uint64_t pedal = capture();

@@ -168,6 +168,26 @@ TEST_F(Capture, NewLearningRequestReplacesAnOpenOne) {
   EXPECT_EQ(status.learned, std::vector<std::string>{"middle"});
 }
 
+TEST_F(Capture, EachCaptureAfterAStopHandlesAReportOnce) {
+  const auto id = isolated();
+  const auto again = [&] {
+    send([](Backend& b) { b.inspect(); });
+    next();
+    send([](Backend& b) { b.start(true); });
+    ASSERT_EQ(nextMessage(), started);
+    deliver(id, {0, 0});
+    EXPECT_EQ(nextMessage(), "Isolated / paused · learned:  · held: 0");
+    expectQuiet();  // one report, one status: no callback of an earlier capture is left
+  };
+  send([](Backend& b) { b.stop("Capture stopped. Original input restored."); });
+  next();
+  again();
+  // Stopped from inside the report's own callback this time.
+  deliver(id, {0, 0, 0});
+  EXPECT_EQ(nextMessage(), "Unsupported report or input failure.");
+  again();
+}
+
 TEST_F(Capture, StartForgetsWhatAnEarlierCaptureLearned) {
   const auto id = learned();
   send([](Backend& b) { b.stop("Capture stopped. Original input restored."); });

@@ -230,6 +230,44 @@ TEST_F(Worker, InvalidConfigurationKeepsTheSettingsInForce) {
   EXPECT_EQ(nextMessage(), "f13");
 }
 
+TEST_F(Worker, EveryPassEndsItsAutoreleasePool) {
+  const auto pools = sim::pools();
+  const auto runs = sim::runs();
+  plugged();
+  passes(5);
+  finish();
+  EXPECT_GE(sim::pools() - pools, sim::runs() - runs)
+      << "what the frameworks autorelease on the worker would pile up for the life of the thread";
+}
+
+TEST_F(Worker, PermissionRequestsNeverWaitForTheUsersAnswer) {
+  backend->launch();
+  sim::grantListen(false);
+  sim::grantAccessibility(false);
+  std::mutex mutex;
+  std::condition_variable over;
+  bool done = false;
+  std::atomic<bool> answered{false};
+  // The user answers the system's alerts when the test is over, or after the deadline.
+  std::thread user([&] {
+    std::unique_lock hold(mutex);
+    over.wait_for(hold, deadline, [&] { return done; });
+    answered = true;
+    sim::grantListen(true);
+  });
+  // What Permissions does on the main thread, whose heartbeat keeps capture alive.
+  platform::requestListenEventAccess();
+  platform::isProcessTrustedWithPrompt();
+  EXPECT_FALSE(answered) << "the main thread waited for the user's answer";
+  EXPECT_GE(sim::requests(), 2);
+  {
+    std::lock_guard hold(mutex);
+    done = true;
+  }
+  over.notify_all();
+  user.join();
+}
+
 TEST_F(Worker, WithoutAManagerNothingIsEverFound) {
   sim::fail(sim::Op::managerCreate);
   sim::plug();

@@ -18,7 +18,8 @@ include("${CMAKE_CURRENT_LIST_DIR}/expect.cmake")
 
 expect("${root}/bin/quillfen" "")
 expect("${root}/share/quillfen/README.md" "${SOURCE}/app/resources/README.md")
-# The launcher and the udev rule come with the Linux platform, as the rule's folder does.
+# The launcher, the udev rule and the documents of a Linux desktop come with the Linux platform, as
+# the rule's folder does.
 if(RULES)
   if(IS_ABSOLUTE "${RULES}")
     set(rules "${STAGE}${RULES}")
@@ -29,6 +30,9 @@ if(RULES)
   expect("${root}/share/applications/quillfen.desktop" "${SOURCE}/packaging/quillfen.desktop")
   expect("${root}/share/icons/hicolor/scalable/apps/quillfen.svg" "${SOURCE}/packaging/quillfen.svg")
   expect("${root}/share/icons/hicolor/48x48/apps/quillfen.png" "")
+  expect("${root}/share/doc/quillfen/copyright" "${SOURCE}/packaging/debian/copyright")
+  expect("${root}/share/man/man1/quillfen.1.gz" "")
+  expect("${root}/share/metainfo/org.quillfen.Quillfen.metainfo.xml" "")
 endif()
 
 execute_process(COMMAND "${root}/bin/quillfen" --self-test

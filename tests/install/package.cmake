@@ -31,13 +31,24 @@ endfunction()
 field(Package "^quillfen$")
 field(Version "^[0-9]+\\.[0-9]+\\.[0-9]+$")
 field(Architecture "^[a-z0-9]+$")
-field(Maintainer ".+<.+>")
+# A name and an address at a real host, not at localhost.
+field(Maintainer "^[^<>]+ <[^@<>]+@[^@<>]+\\.[^@<>]+>$")
 field(Section "^utils$")
 field(Description "^foot pedal shortcuts")
-# The libraries the program links, the display plugins no link shows, and udev for the rule.
+# The libraries the program links, the display plugins no link shows, and udev for the rule; Qt's
+# Wayland plugin, recommended.
 foreach(dependency libqt6widgets6 libqt6dbus6 libqt6network6 libudev1 libc6 qt6-qpa-plugins
                    udev)
   field(Depends "(^|, )${dependency}( |,|$)")
+endforeach()
+field(Recommends "(^|, )qt6-wayland( |,|$)")
+execute_process(COMMAND dpkg-deb --field "${packages}" Description OUTPUT_VARIABLE description)
+string(REPLACE "\n" ";" lines "${description}")
+foreach(line IN LISTS lines)
+  string(LENGTH "${line}" length)
+  if(length GREATER 80)
+    message(FATAL_ERROR "a description line longer than 80 characters: '${line}'")
+  endif()
 endforeach()
 
 set(root "${SCRATCH}/root")
@@ -53,6 +64,38 @@ expect("${root}/usr/share/quillfen/README.md" "${SOURCE}/app/resources/README.md
 expect("${root}/usr/share/applications/quillfen.desktop" "${SOURCE}/packaging/quillfen.desktop")
 expect("${root}/usr/lib/udev/rules.d/70-quillfen.rules" "${SOURCE}/packaging/70-quillfen.rules")
 expect("${root}/usr/share/icons/hicolor/scalable/apps/quillfen.svg" "${SOURCE}/packaging/quillfen.svg")
+# The manual page, copyright file and changelog a Debian user expects, and the AppStream metadata,
+# valid, for software centres.
+set(doc "${root}/usr/share/doc/quillfen")
+expect("${doc}/copyright" "${SOURCE}/packaging/debian/copyright")
+set(metainfo "${root}/usr/share/metainfo/org.quillfen.Quillfen.metainfo.xml")
+foreach(file "${doc}/changelog.gz" "${root}/usr/share/man/man1/quillfen.1.gz" "${metainfo}")
+  expect("${file}" "")
+endforeach()
+execute_process(COMMAND gzip -dc "${doc}/changelog.gz" OUTPUT_VARIABLE changelog)
+if(NOT changelog MATCHES "^quillfen \\([0-9.]+\\) ")
+  message(FATAL_ERROR "the changelog does not begin with an entry of the package: ${changelog}")
+endif()
+execute_process(COMMAND gzip -dc "${root}/usr/share/man/man1/quillfen.1.gz" OUTPUT_VARIABLE page)
+if(NOT page MATCHES "\n\\.SH NAME\nquillfen ")
+  message(FATAL_ERROR "the manual page has no NAME section for quillfen")
+endif()
+# Runs a checker with these arguments where it is installed, which must pass; where it is not, says
+# what went unchecked.
+function(check tool unchecked)
+  find_program(found_${tool} ${tool})
+  if(NOT found_${tool})
+    message("${tool} is not installed: ${unchecked}")
+    return()
+  endif()
+  execute_process(COMMAND "${found_${tool}}" ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out
+                  ERROR_VARIABLE out)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${tool}: ${out}")
+  endif()
+endfunction()
+check(appstreamcli "the AppStream metadata was not validated" validate --no-net "${metainfo}")
+
 foreach(size 16 24 32 48 64 128 256)
   expect("${root}/usr/share/icons/hicolor/${size}x${size}/apps/quillfen.png" "")
   file(READ "${root}/usr/share/icons/hicolor/${size}x${size}/apps/quillfen.png" header
@@ -83,6 +126,10 @@ foreach(script postinst postrm)
     message(FATAL_ERROR "${script} does not reload the udev rules")
   endif()
 endforeach()
+
+# Debian's policy checker: no error, no warning.
+check(lintian "the package was not checked against Debian's policy" --fail-on error,warning
+      "${packages}")
 
 execute_process(COMMAND "${root}/usr/bin/quillfen" --self-test
                 RESULT_VARIABLE result OUTPUT_VARIABLE out)

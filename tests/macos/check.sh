@@ -61,7 +61,8 @@ for file in "$@"; do
       grep -Fq "$symbol" <<<"$symbols" || fail "does not contain $symbol"
     done
     used=$("$nm" --undefined-only "$file")
-    for symbol in NSWindow NSScrollView NSStackView NSPopUpButton NSTimer NSWorkspace; do
+    for symbol in NSWindow NSScrollView NSStackView NSPopUpButton NSTimer NSWorkspace \
+                  NSDistributedNotificationCenter NSProcessInfo; do
       grep -Fq "_OBJC_CLASS_\$_$symbol" <<<"$used" || fail "does not use $symbol"
     done
   fi

@@ -236,7 +236,7 @@ TEST_F(Desktop, KeyboardAloneWorksTheWindow) {
   ASSERT_NE(text, nullptr) << findings->dump().toStdString();
   EXPECT_TRUE(text->is(focused));
   EXPECT_TRUE(atspi->text(text->ref).contains("/dev/uinput")) << findings->dump().toStdString();
-  keys({"alt+F4"});
+  keys({"Escape"});
   ASSERT_TRUE(until([&] { return !shown("Quillfen · Permissions"); }));
   ASSERT_TRUE(until([&] { return focus() == Control{button, "Permissions"}; }));
 
@@ -268,6 +268,10 @@ TEST_F(Desktop, KeyboardAloneWorksTheWindow) {
   const Node* guide = windows2.find("label", "Setup & recovery guide");
   ASSERT_NE(guide, nullptr);
   EXPECT_TRUE(atspi->text(guide->ref).contains("Recovery: getting your pedal and mouse back"));
+  keys({"Escape"});
+  EXPECT_TRUE(until([&] { return !shown("Quillfen · Setup & recovery guide"); }));
+  // Nothing of all this was an error worth a line on standard error.
+  EXPECT_EQ(slurp(desk->root / "quillfen.err"), "");
 }
 
 TEST_F(Desktop, WheelOverAPopUpScrollsTheColumnAndKeepsTheChoice) {

@@ -11,6 +11,13 @@
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The window under test, not the desktop of whoever runs the tests: no platform theme (qt6ct,
+  // a desktop's own), style, font resolution or scaling of theirs.
+  for (const char* name :
+       {"QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_FONT_DPI", "QT_SCALE_FACTOR",
+        "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING", "XDG_CURRENT_DESKTOP",
+        "DESKTOP_SESSION", "KDE_FULL_SESSION"})
+    unsetenv(name);
   bool listing = false;
   for (int i = 1; i < argc; ++i)
     listing = listing || std::strcmp(argv[i], "--gtest_list_tests") == 0;

@@ -1,9 +1,9 @@
 // The Qt window driven by real clicks: clicks, check boxes and pop-up choices reach the App, and
 // the widgets show what it holds.
 
-#include <QDesktopServices>
+#include <QMainWindow>
+#include <QTextBrowser>
 #include <QTimer>
-#include <QUrl>
 #include <vector>
 
 #include "core/settings.h"
@@ -101,25 +101,51 @@ TEST_F(Session, ClosingTheWindowReleasesThePedalBeforeExit) {
   EXPECT_FALSE(sim::opened(pedal)) << "released during the termination wait";
 }
 
-// Receives the URLs the window hands to the desktop.
-class Opener : public QObject {
-  Q_OBJECT
- public:
-  std::vector<QUrl> opened;
- public Q_SLOTS:
-  void open(const QUrl& url) { opened.push_back(url); }
-};
-
-TEST_F(Session, GuideOpensTheDocumentWithTheDesktop) {
-  Opener opener;
-  QDesktopServices::setUrlHandler("file", &opener, "open");
-  open();
-  click("Setup & recovery guide");
-  QDesktopServices::unsetUrlHandler("file");
-  ASSERT_EQ(opener.opened.size(), 1u);
-  EXPECT_EQ(opener.opened[0], QUrl::fromLocalFile(QUILLFEN_SOURCE_GUIDE));
+// The guide goes to the desktop's opener, `xdg-open`, here a script on PATH that notes what it
+// was asked to open and ends as told. When the desktop cannot open it, the guide's own window
+// shows it, and Escape closes that window.
+TEST_F(Session, GuideOpensWithTheDesktopOrInItsOwnWindow) {
+  struct Case {
+    const char* name;
+    const char* opener;  // the script's body; none: no xdg-open at all
+    bool own;            // the guide's own window shows it
+  };
+  // PATH as it was, even when a case fails.
+  struct Restore {
+    std::string path = getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin:/bin";
+    ~Restore() { setenv("PATH", path.c_str(), 1); }
+  } restore;
+  const std::filesystem::path folder = config / "desktop";
+  for (const Case& item :
+       {Case{"the desktop opens it", "echo \"$1\" > \"$0.asked\"", false},
+        Case{"no program for its type", "echo 'xdg-open: no method available' >&2; exit 3", true},
+        Case{"no xdg-open", nullptr, true}}) {
+    SCOPED_TRACE(item.name);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    if (item.opener != nullptr) {
+      put(folder / "xdg-open", std::string("#!/bin/sh\n") + item.opener + "\n");
+      std::filesystem::permissions(folder / "xdg-open", std::filesystem::perms::owner_all);
+    }
+    setenv("PATH", folder.c_str(), 1);
+    open();
+    click("Setup & recovery guide");
+    if (item.own) {
+      ASSERT_TRUE(until([&] { return front->guide && front->guide->isVisible(); }));
+      auto* shown = front->guide->findChild<QTextBrowser*>();
+      EXPECT_TRUE(shown->toPlainText().contains("Recovery")) << shown->toPlainText().toStdString();
+      // Escape, pressed once that window is active, closes it.
+      ASSERT_TRUE(QTest::qWaitForWindowActive(front->guide.get()));
+      QTest::keyClick(shown, Qt::Key_Escape);
+      EXPECT_FALSE(front->guide->isVisible()) << "Escape did not close it";
+    } else {
+      ASSERT_TRUE(until([&] { return !contents(folder / "xdg-open.asked").empty(); }));
+      EXPECT_EQ(contents(folder / "xdg-open.asked"), std::string(QUILLFEN_SOURCE_GUIDE) + "\n");
+      QTest::qWait(300);
+      EXPECT_FALSE(front->guide) << "shown although the desktop opened it";
+    }
+    close();
+  }
 }
 
 }  // namespace
-
-#include "session_test.moc"
