@@ -91,10 +91,11 @@ class Backend : public std::enable_shared_from_this<Backend> {
                                        platform::EventObject* event, void* userInfo);
   void clearTap();
 
-  std::mutex lock;  // guards `commands`, `heartbeat` and `closing`, nothing else
+  std::mutex lock;  // guards `commands`, `heartbeat`, `closing` and `loop`, nothing else
   std::vector<Command> commands;
   double heartbeat;
   bool closing = false;
+  platform::RunLoop loop;  // the worker's, once it runs: `send` and `close` stop its wait
 
   platform::Manager manager;
   platform::Device device;

@@ -1,6 +1,7 @@
 // Creation, the command channel, the worker thread with its watchdog, stop, publish and
 // configure.
 
+#include <algorithm>
 #include <chrono>
 
 #include "backend/backend.h"
@@ -12,8 +13,21 @@ namespace {
 constexpr std::int64_t vendorID = 0x05F3;
 constexpr std::int64_t productID = 0x00FF;
 constexpr double heartbeatLimit = 5000;  // ms; lost when strictly older
-constexpr double runWait = 0.02;         // s of run loop per pass
+constexpr double runWait = 0.02;         // s of run loop per pass where the state is polled
+constexpr double idleWait = 3600;        // s: the longest wait where every change is a source
 constexpr std::uint64_t chord = platform::flagShift | platform::flagControl | platform::flagOption;
+
+// How long a pass's run loop may wait, from `now`. Where the watched state is polled, 20 ms. Where
+// every change of it is a source of the run loop, only the heartbeat has a deadline: while
+// captured, the wait ends a millisecond after the heartbeat read by this pass would be lost (lost
+// is strictly older than the limit); otherwise a source or a command ends it.
+double waitFor(bool captured, double beat, double now) {
+  if (platform::statePolled())
+    return runWait;
+  if (!captured)
+    return idleWait;
+  return std::max(0.0, beat + heartbeatLimit + 1 - now) / 1000;
+}
 
 }  // namespace
 
@@ -34,8 +48,14 @@ Backend::~Backend() {
 }
 
 void Backend::send(Command command) {
-  std::lock_guard hold(lock);
-  commands.push_back(std::move(command));
+  platform::RunLoop waiting;
+  {
+    std::lock_guard hold(lock);
+    commands.push_back(std::move(command));
+    waiting = loop;
+  }
+  // The worker may be waiting for a source: the command starts now, not with the next one.
+  platform::runLoopStop(waiting);
 }
 
 void Backend::ping() {
@@ -55,8 +75,13 @@ void Backend::close() {
     std::lock_guard hold(lock);
     commands.push_back([this] { stop("Stopped."); });
   }
-  std::lock_guard hold(lock);
-  closing = true;
+  platform::RunLoop waiting;
+  {
+    std::lock_guard hold(lock);
+    closing = true;
+    waiting = loop;
+  }
+  platform::runLoopStop(waiting);
 }
 
 void Backend::run() {
@@ -68,7 +93,10 @@ void Backend::run() {
     // inspection finds nothing and nothing can be captured.
     manager = platform::managerCreate(0);
     platform::managerSetDeviceMatching(manager, vendorID, productID);
-    platform::managerScheduleWithRunLoop(manager, platform::runLoopGetCurrent());
+    const platform::RunLoop current = platform::runLoopGetCurrent();
+    platform::managerScheduleWithRunLoop(manager, current);
+    std::lock_guard hold(lock);
+    loop = current;
   }
 
   for (;;) {
@@ -89,9 +117,11 @@ void Backend::run() {
       break;
     if (captured)
       watch(now, beat);
+    // A pass without commands takes microseconds: the time it began serves for its end.
+    const double wait = waitFor(captured, beat, taken.empty() ? now : milliseconds());
     // A run loop with no sources returns at once; wait anyway, so that the pass never spins.
-    if (platform::runLoopRunInMode(runWait, true) == platform::runFinished)
-      std::this_thread::sleep_for(std::chrono::duration<double>(runWait));
+    if (platform::runLoopRunInMode(wait, true) == platform::runFinished)
+      std::this_thread::sleep_for(std::chrono::duration<double>(std::min(wait, runWait)));
   }
 
   const platform::Pool pool;

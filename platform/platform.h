@@ -7,7 +7,8 @@
 // Names, argument order and results follow the macOS services they stand for, so key codes,
 // modifier flags, button numbers, event types and field numbers here are the macOS values; other
 // implementations translate them. Every function is called on the backend's worker thread, except
-// `uptime`, `requestListenEventAccess` and `isProcessTrustedWithPrompt`, which any thread may call.
+// `uptime`, `runLoopStop`, `requestListenEventAccess` and `isProcessTrustedWithPrompt`, which any
+// thread may call.
 
 #include <cstdint>
 #include <memory>
@@ -142,6 +143,14 @@ RunLoop runLoopGetCurrent();
 int runLoopRunInMode(double seconds, bool returnAfterSourceHandled);
 void runLoopAddSource(const RunLoop& runLoop, const Source& source);
 void runLoopRemoveSource(const RunLoop& runLoop, const Source& source);
+// Any thread: makes the loop's current run return at once (`runTimedOut` or `runHandledSource`).
+// On Linux and the simulated platform a stop that comes while the loop is not running makes its
+// next run return at once; on macOS it is lost, as CFRunLoopStop's is.
+void runLoopStop(const RunLoop& runLoop);
+// Whether the state the worker watches (the permissions, the devices present, the keys held) must
+// be polled: true where some change of it ends no run of the loop by itself. Where false, every
+// such change is a source of the worker's run loop.
+bool statePolled();
 
 // An autorelease pool for the life of the object, made and ended on one thread: what the
 // platform's frameworks autorelease meanwhile is released when it ends. The worker holds one for

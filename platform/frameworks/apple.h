@@ -139,6 +139,7 @@ void CFSetGetValues(CFSetRef theSet, const void** values);
 CFRunLoopRef CFRunLoopGetCurrent(void);
 CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
                                       Boolean returnAfterSourceHandled);
+void CFRunLoopStop(CFRunLoopRef rl);
 void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 

@@ -100,9 +100,22 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   std::unique_lock hold(loop.mutex);
+  // A stop belongs to the run it came in (CF-Lite keeps it in the run's own data): each run
+  // starts without one, and a stop between runs is lost.
+  loop.running = true;
+  loop.stopped = false;
+  struct Ended {
+    RunLoop& loop;
+    ~Ended() { loop.running = false; }
+  } ended{loop};
   for (;;) {
-    if (!loop.wake.wait_until(hold, deadline, [&] { return !loop.pending.empty(); }))
+    if (!loop.wake.wait_until(hold, deadline,
+                              [&] { return loop.stopped || !loop.pending.empty(); }))
       return kCFRunLoopRunTimedOut;
+    // Work ready before the stop is done first, as CFRunLoop.c handles a ready source before it
+    // looks for a stop.
+    if (loop.pending.empty())
+      return kCFRunLoopRunStopped;
     Work work = std::move(loop.pending.front());
     loop.pending.pop_front();
     hold.unlock();
@@ -119,6 +132,18 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds
     if (live && returnAfterSourceHandled)
       return kCFRunLoopRunHandledSource;
   }
+}
+
+// Any thread may stop a run loop: its current run returns kCFRunLoopRunStopped (CFRunLoop.h).
+void CFRunLoopStop(CFRunLoopRef rl) {
+  auto& loop = use<RunLoop>(rl, Kind::runLoop, "CFRunLoopStop");
+  {
+    std::lock_guard hold(loop.mutex);
+    if (!loop.running)
+      return;
+    loop.stopped = true;
+  }
+  loop.wake.notify_one();
 }
 
 // The run loop holds a reference to each of its sources (CFRunLoop.c keeps them in a set with

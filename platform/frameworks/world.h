@@ -81,9 +81,11 @@ struct RunLoop : Object {
   RunLoop() : Object(Kind::runLoop) {}
   std::thread::id thread;
   std::atomic<bool> ended{false};  // its thread has ended
-  std::mutex mutex;                // guards `pending`
+  std::mutex mutex;                // guards `pending`, `running` and `stopped`
   std::condition_variable wake;
   std::deque<Work> pending;
+  bool running = false;             // inside CFRunLoopRunInMode
+  bool stopped = false;             // CFRunLoopStop came during this run
   std::set<const Object*> sources;  // managers, devices and run-loop sources (world mutex)
 };
 

@@ -51,7 +51,13 @@ input_event event(std::uint16_t type, std::uint16_t code, std::int32_t value) {
 // ---- run loop
 
 RunLoop runLoopGetCurrent() {
-  return std::make_shared<RunLoopObject>(RunLoopObject{&linuxplatform::Loop::current()});
+  linuxplatform::Loop& loop = linuxplatform::Loop::current();
+  return std::make_shared<RunLoopObject>(RunLoopObject{&loop, loop.waker()});
+}
+
+void runLoopStop(const RunLoop& runLoop) {
+  if (runLoop)
+    linuxplatform::Loop::stop(runLoop->waker);
 }
 
 int runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {

@@ -237,6 +237,38 @@ bool heldElsewhere(const std::string& devnode) {
   return held;
 }
 
+// Releases every key and button the kernel holds down on the evdev node of `fd`, by injecting the
+// releases through it: a grabbing descriptor's injections reach only itself, an ungrabbed one's
+// every reader. Needs a descriptor opened for writing; a read-only one changes nothing.
+void release(int fd) {
+  linuxplatform::KeyBits held{};
+  if (ioctl(fd, EVIOCGKEY(sizeof held), held.data()) < 0)
+    return;
+  std::vector<input_event> releases;
+  constexpr unsigned bits = 8 * sizeof(unsigned long);
+  for (unsigned word = 0; word < held.size(); ++word)
+    for (unsigned bit = 0; held[word] != 0 && bit < bits; ++bit)
+      if (held[word] >> bit & 1)
+        releases.push_back(input_event{{}, EV_KEY, static_cast<__u16>(word * bits + bit), 0});
+  if (releases.empty())
+    return;
+  releases.push_back(input_event{{}, EV_SYN, SYN_REPORT, 0});
+  [[maybe_unused]] const ssize_t n =
+      write(fd, releases.data(), releases.size() * sizeof(input_event));
+}
+
+// Ends the grab of `fd`, which was taken with nothing down. What the device pressed since reached
+// no other reader, yet the kernel would keep it down after the grab: a later seize would find it
+// held and be refused, and other readers would get releases without their presses. So those
+// presses are released while the grab still hides the releases. The report that ended capture
+// reaches hidraw before the input layer, and its presses may land just after the grab ends,
+// seen by everyone: they are released as well, so nothing the pedal sent stays down.
+void ungrab(int fd) {
+  release(fd);
+  ioctl(fd, EVIOCGRAB, 0);
+  release(fd);
+}
+
 // The evdev nodes the kernel made for the same HID device.
 std::vector<std::string> eventNodes(const DeviceObject& device) {
   std::vector<std::string> nodes;
@@ -393,7 +425,10 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
   std::vector<std::string> grabbed;
   if (options & seizeDevice) {
     for (const std::string& node : eventNodes(*device)) {
-      Fd fd(open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+      // Written to only to release what the grab held back (see `ungrab`); read-only will do.
+      Fd fd(open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+      if (!fd && (errno == EACCES || errno == EPERM))
+        fd.reset(open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
       if (!fd)
         return refusal(errno);
       // A grab taken while one of the device's keys or buttons is down would keep its release
@@ -409,7 +444,7 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
         if (taken)
           ioctl(fd.get(), EVIOCGRAB, 0);
         for (Fd& other : grabs)
-          ioctl(other.get(), EVIOCGRAB, 0);
+          ungrab(other.get());
         return taken ? exclusiveAccess : refusal(error);
       }
       // The grab holds the device's events back from everyone; nobody reads them here.
@@ -433,7 +468,7 @@ Return deviceClose(const Device& device, std::uint32_t) {
     return noDevice;
   unwatch(*device);
   for (Fd& taken : device->grabs)
-    ioctl(taken.get(), EVIOCGRAB, 0);
+    ungrab(taken.get());
   for (const std::string& node : device->grabbed)
     linuxplatform::Inputs::instance().exclude(node, false);
   device->grabs.clear();
@@ -510,5 +545,15 @@ bool preflightListenEventAccess() {
 }
 
 void requestListenEventAccess() {}
+
+bool statePolled() {
+  // The device sets follow the managers' monitors and the inputs announce their changes on the
+  // worker's loop; where either does not, the answers are asked afresh and must be asked again
+  // at every pass.
+  for (const ManagerObject* manager : managers())
+    if (!manager->watch)
+      return true;
+  return !linuxplatform::Inputs::instance().announced();
+}
 
 }  // namespace platform

@@ -363,9 +363,12 @@ void Inputs::refresh() {
 
 void Inputs::summarize() {
   maybe_ = 0;
-  for (const auto& [name, node] : nodes_)
+  unfollowed_ = false;
+  for (const auto& [name, node] : nodes_) {
     if (counts(node))
       maybe_ |= node.watch && !node.grabbed ? node.held : node.asks;
+    unfollowed_ = unfollowed_ || (counts(node) && node.keyboard && !node.watch);
+  }
   summarized_ = true;
 }
 
@@ -473,8 +476,19 @@ int Inputs::accessError(const std::string& path, int mode, bool* kept) {
     access_.emplace(path, Access{mode, error, watch});
     if (kept)
       *kept = true;
+  } else {
+    unremembered_ = true;
   }
   return error;
+}
+
+bool Inputs::announced() {
+  const bool remembered = !std::exchange(unremembered_, false);
+  if (!live() || !remembered)
+    return false;
+  if (!summarized_)
+    summarize();
+  return !unfollowed_;
 }
 
 void Inputs::exclude(const std::string& devnode, bool excluded) {

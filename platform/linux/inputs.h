@@ -89,6 +89,10 @@ class Inputs {
   // changed; 0 while not attached, when nothing is remembered. Answers that depend only on
   // remembered ones may be kept by their askers for as long as it stays the same.
   std::uint64_t generation() const { return live() ? generation_ : 0; }
+  // Whether the answers above change only with events on the attached loop, so that their askers
+  // need not ask again before one comes: attached, every keyboard that counts followed there, and
+  // no access answer given since the last call that could not be remembered.
+  bool announced();
 
   // The evdev nodes of a seized device: their state stops counting as input while excluded.
   void exclude(const std::string& devnode, bool excluded);
@@ -145,11 +149,13 @@ class Inputs {
   // keys held, the exclusions or the grabs clears `summarized_`.
   bool summarized_ = false;
   std::uint32_t maybe_ = 0;
+  bool unfollowed_ = false;  // a keyboard that counts is not followed: its keys must be asked
   // Answers that hold until anything they depend on changes: every change of the nodes, their
   // access or the exclusions counts up `generation_`.
   std::uint64_t generation_ = 1;
   std::uint64_t readableAt_ = 0;
   bool readable_ = false;
+  bool unremembered_ = false;  // an access answer was asked afresh since `announced`
 
   struct Access {
     int mode;

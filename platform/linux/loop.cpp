@@ -1,19 +1,42 @@
 #include "platform/linux/loop.h"
 
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 
 namespace linuxplatform {
+
+namespace {
+
+// The epoll token of the loop's waker; watches count from 1.
+constexpr std::uint64_t stopToken = 0;
+
+}  // namespace
 
 Loop& Loop::current() {
   thread_local Loop loop;
   return loop;
 }
 
-Loop::Loop() : epoll_(epoll_create1(EPOLL_CLOEXEC)) {}
+Loop::Loop()
+    : epoll_(epoll_create1(EPOLL_CLOEXEC)),
+      waker_(std::make_shared<const Fd>(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))) {
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = stopToken;
+  if (epoll_ && *waker_)
+    epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, waker_->get(), &event);
+}
+
+void Loop::stop(const Waker& waker) {
+  const std::uint64_t one = 1;
+  if (waker && *waker) [[maybe_unused]]
+    const ssize_t n = write(waker->get(), &one, sizeof one);
+}
 
 std::uint64_t Loop::add(int fd, Handler handler, void* context) {
   if (!epoll_ || fd < 0)
@@ -71,10 +94,18 @@ Loop::Result Loop::run(double seconds, bool once) {
         fresh ? seconds * 1000
               : std::chrono::duration<double, std::milli>(deadline - Clock::now()).count();
     fresh = false;
-    const int timeout = left <= 0 ? 0 : static_cast<int>(std::ceil(left));
+    const int timeout = left <= 0         ? 0
+                        : left >= INT_MAX ? INT_MAX
+                                          : static_cast<int>(std::ceil(left));
     epoll_event event{};
     const int ready = epoll_wait(epoll_.get(), &event, 1, timeout);
-    if (ready == 1) {
+    if (ready == 1 && event.data.u64 == stopToken) {
+      std::uint64_t stops = 0;
+      [[maybe_unused]] const ssize_t n = read(waker_->get(), &stops, sizeof stops);
+      handled = true;
+      if (once)
+        return Result::handled;
+    } else if (ready == 1) {
       // The watch may have been removed by an earlier handler of this run.
       const auto found = watches_.find(event.data.u64);
       if (found != watches_.end()) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <utility>
 
 #include "platform/linux/fd.h"
@@ -29,8 +30,16 @@ class Loop {
 
   enum class Result { finished, timedOut, handled };
   // Waits at most `seconds` and runs the handler of each ready descriptor; with `once` it returns
-  // after the first. With no watches at all it returns `finished` at once.
+  // after the first. With no watches at all it returns `finished` at once. A stop counts as a
+  // handled source.
   Result run(double seconds, bool once);
+
+  // What other threads stop the loop with: `stop(waker())` makes its current run return, or its
+  // next one when it is not running. The waker outlives the loop, so a stop that comes after the
+  // loop's thread ended changes nothing.
+  using Waker = std::shared_ptr<const Fd>;
+  Waker waker() const { return waker_; }
+  static void stop(const Waker& waker);
 
  private:
   Loop();
@@ -41,6 +50,7 @@ class Loop {
     void* context;
   };
   Fd epoll_;
+  Waker waker_;  // an eventfd, readable while a stop is pending
   std::uint64_t next_ = 1;
   std::map<std::uint64_t, Watch> watches_;
   std::deque<std::pair<std::uint64_t, Watch>> deferred_;

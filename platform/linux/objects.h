@@ -20,7 +20,8 @@
 namespace platform {
 
 struct RunLoopObject {
-  linuxplatform::Loop* loop;
+  linuxplatform::Loop* loop;  // valid on the loop's own thread, while it runs
+  linuxplatform::Loop::Waker waker;
 };
 
 // One HID device of the kernel, seen through its hidraw node.

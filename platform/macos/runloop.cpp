@@ -24,9 +24,19 @@ int runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
   const CFRunLoopRunResult result =
       CFRunLoopRunInMode(kCFRunLoopDefaultMode, seconds, returnAfterSourceHandled);
   macos::unregisterDeferred();
-  // Nothing of the program stops the worker's loop; a stop from elsewhere ends the wait early,
-  // as a timeout would.
+  // A stop (`runLoopStop`) ends the wait early, as a timeout would.
   return result == kCFRunLoopRunStopped ? runTimedOut : static_cast<int>(result);
+}
+
+void runLoopStop(const RunLoop& runLoop) {
+  if (runLoop)
+    CFRunLoopStop(runLoop->loop.get());
+}
+
+// Input Monitoring, Accessibility and the keys held are asked of the system: nothing announces
+// their changes on the worker's run loop.
+bool statePolled() {
+  return true;
 }
 
 void runLoopAddSource(const RunLoop& runLoop, const Source& source) {

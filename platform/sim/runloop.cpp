@@ -24,8 +24,14 @@ int runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   std::unique_lock hold(loop->mutex);
   for (;;) {
-    if (!loop->wake.wait_until(hold, deadline, [&] { return !loop->pending.empty(); }))
+    if (!loop->wake.wait_until(hold, deadline,
+                               [&] { return loop->stopped || !loop->pending.empty(); }))
       return runTimedOut;
+    // Work handed over before the stop is handled first, as a source ready before it would be.
+    if (loop->pending.empty()) {
+      loop->stopped = false;
+      return runTimedOut;
+    }
     auto work = std::move(loop->pending.front());
     loop->pending.pop_front();
     hold.unlock();
@@ -35,6 +41,21 @@ int runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
     if (handled && returnAfterSourceHandled)
       return runHandledSource;
   }
+}
+
+void runLoopStop(const RunLoop& runLoop) {
+  if (!runLoop)
+    return;
+  {
+    std::lock_guard hold(runLoop->mutex);
+    runLoop->stopped = true;
+  }
+  runLoop->wake.notify_one();
+}
+
+// Permissions, keys and devices change at the tests' hands, which reach no run loop.
+bool statePolled() {
+  return true;
 }
 
 void runLoopAddSource(const RunLoop& runLoop, const Source& source) {

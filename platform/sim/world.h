@@ -26,6 +26,7 @@ struct RunLoopObject {
   std::condition_variable wake;
   // Work handed over by other threads; each item returns true when it handled a live source.
   std::deque<std::function<bool()>> pending;
+  bool stopped = false;  // a stop not yet seen by a run
   int sources = 0;  // managers, devices and tap sources on this loop (guarded by the world's mutex)
 };
 

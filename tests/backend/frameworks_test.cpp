@@ -6,6 +6,11 @@
 #include "harness.h"
 #include "platform/frameworks/apple.h"
 
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
 extern "C" void objc_autoreleasePoolPop(void* pool);
 
 namespace {
@@ -93,6 +98,44 @@ TEST(FrameworkRules, WhatCrashesOnAMacFailsTheTest) {
   };
   for (const auto& [says, misuse] : misuses)
     EXPECT_DEATH(misuse(), says) << says;
+}
+
+// A stop ends the run it comes in, from any thread; one that comes between runs is lost, as on a
+// Mac (CF-Lite keeps it in the run's own data). So there a command waits for the next 20 ms pass
+// at worst, and nothing may count on a stop being kept.
+TEST(FrameworkRules, AStopEndsOnlyTheRunItComesIn) {
+  sim::reset();
+  IOHIDManagerRef manager = IOHIDManagerCreate(kCFAllocatorDefault, 0);
+  IOHIDManagerSetDeviceMatching(manager, nullptr);
+  CFRunLoopRef loop = CFRunLoopGetCurrent();
+  IOHIDManagerScheduleWithRunLoop(manager, loop, kCFRunLoopDefaultMode);
+  const auto seconds = [](const std::function<CFRunLoopRunResult()>& run, CFRunLoopRunResult want) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run(), want);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+
+  CFRunLoopStop(loop);
+  EXPECT_GE(seconds([] { return CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, true); },
+                    kCFRunLoopRunTimedOut),
+            0.04);
+  // Stopped again and again from another thread until the run has seen one.
+  std::atomic<bool> returned = false;
+  std::thread stopper([loop, &returned] {
+    while (!returned) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      CFRunLoopStop(loop);
+    }
+  });
+  EXPECT_LT(seconds([] { return CFRunLoopRunInMode(kCFRunLoopDefaultMode, 5, true); },
+                    kCFRunLoopRunStopped),
+            2.0);
+  returned = true;
+  stopper.join();
+
+  IOHIDManagerUnscheduleFromRunLoop(manager, loop, kCFRunLoopDefaultMode);
+  CFRelease(manager);
+  sim::reset();
 }
 
 }  // namespace

@@ -244,6 +244,7 @@ struct Figures {
   double pressing = 0;  // s spent pressing
   double idleCpu = -1;  // ns over the idle period
   double idleSwitches = 0;
+  double idleWakeups = 0;       // voluntary switches over the idle period: each is a sleep ended
   std::vector<double> medians;  // of each round
 };
 
@@ -312,6 +313,7 @@ bool round(const Tool& tool, Pedal& pedal, Figures& figures, bool idle) {
     const Usage rested = usage(running.pids);
     figures.idleCpu = rested.cpu - rest.cpu;
     figures.idleSwitches = rested.switches - rest.switches;
+    figures.idleWakeups = (rested.switches - rested.preempted) - (rest.switches - rest.preempted);
   }
   finish(running.pids);
   for (const double until = now() + 2; now() < until && tryGrab(pedal.eventNode) != 0;)
@@ -366,8 +368,10 @@ void systemCalls(Pedal& pedal) {
   for (const std::string& tid : entries("/proc/" + std::to_string(running.pids[0]) + "/task"))
     if (std::stoi(tid) != running.pids[0])
       worker = std::stoi(tid);
-  const std::string idle = trace(worker, [] { sleepFor(3); });
-  info("strace -c of the worker, idle 3 s:\n%s", idle.c_str());
+  // Long enough to hold the heartbeat deadlines of a worker that sleeps between them.
+  constexpr double idleTraced = 10;
+  const std::string idle = trace(worker, [] { sleepFor(idleTraced); });
+  info("strace -c of the worker, idle %g s:\n%s", idleTraced, idle.c_str());
   Reader output(running.output);
   constexpr int presses = 200;
   int pressed = 0;
@@ -408,9 +412,9 @@ void systemCalls(Pedal& pedal) {
   const double idleOnes = std::max(0.0, calls(active, "epoll_wait") - reports);
   const double perPress = pressed > 0 ? (calls(active, "total") - idleOnes * perPass) / pressed : 0;
   std::printf(
-      "SYSCALLS per idle pass %.2f (%g passes traced), per press %.2f (%d presses, "
-      "two reports each, idle passes between them subtracted)\n",
-      perPass, idlePasses, perPress, pressed);
+      "SYSCALLS per idle second %.2f, per idle pass %.2f (%g passes in %g s traced), per press "
+      "%.2f (%d presses, two reports each, idle passes between them subtracted)\n",
+      calls(idle, "total") / idleTraced, perPass, idlePasses, idleTraced, perPress, pressed);
 }
 
 }  // namespace
@@ -507,19 +511,20 @@ int bench() {
 
   // Besides the figures while pressing, the same less what the tool costs idle over as long
   // (its own idle rate): what the presses themselves cost.
-  std::printf("\n%-19s %7s %9s %8s %8s %13s %15s %11s %13s %15s\n", "tool", "presses", "median_ms",
-              "p99_ms", "max_ms", "cpu_ms/1000pr", "idle_cpu_ms/10s", "ctxsw/press",
-              "net_cpu_ms/1k", "net_ctxsw/press");
+  std::printf("\n%-19s %7s %9s %8s %8s %13s %15s %15s %11s %13s %15s\n", "tool", "presses",
+              "median_ms", "p99_ms", "max_ms", "cpu_ms/1000pr", "idle_cpu_ms/10s", "idle_wakeups/s",
+              "ctxsw/press", "net_cpu_ms/1k", "net_ctxsw/press");
   for (const Tool& tool : tools) {
     const Figures& f = figures[tool.name];
     const double presses = std::max(1, f.presses);
     const double idleCpu = std::max(0.0, f.idleCpu) / idleSeconds * f.pressing;
     const double idleSwitches = f.idleSwitches / idleSeconds * f.pressing;
-    std::printf("%-19s %7d %9.3f %8.3f %8.3f %13.1f %15.2f %11.2f %13.1f %15.2f\n",
+    std::printf("%-19s %7d %9.3f %8.3f %8.3f %13.1f %15.2f %15.2f %11.2f %13.1f %15.2f\n",
                 tool.name.c_str(), f.presses, percentile(f.latencies, 0.5),
                 percentile(f.latencies, 0.99), percentile(f.latencies, 1.0),
-                f.cpu / 1e6 / presses * 1000, f.idleCpu / 1e6, f.switches / presses,
-                (f.cpu - idleCpu) / 1e6 / presses * 1000, (f.switches - idleSwitches) / presses);
+                f.cpu / 1e6 / presses * 1000, f.idleCpu / 1e6, f.idleWakeups / idleSeconds,
+                f.switches / presses, (f.cpu - idleCpu) / 1e6 / presses * 1000,
+                (f.switches - idleSwitches) / presses);
   }
   for (const Tool& tool : tools) {
     const Figures& f = figures[tool.name];

@@ -3,9 +3,10 @@
 # the same presses go through Quillfen, interception-tools (interception -g | a filter mapping the
 # pedal's button to KEY_SPACE | uinput), triggerhappy (thd --uinput, the pedal added with th-cmd
 # --grab) and a floor (one process blocking on the grabbed node, writing one uinput event), in
-# interleaved rounds. Prints Quillfen's system calls per idle pass and per press (strace -c of its
-# worker thread) and one table row per tool. The peers and strace come from Debian's archive with
-# apt-get download, unpacked under build/kernel-bench; nothing is installed. Not part of ctest.
+# interleaved rounds. Prints Quillfen's system calls per idle second, per idle pass and per press
+# (strace -c of its worker thread) and one table row per tool, with its wake-ups per idle second.
+# The peers and strace come from Debian's archive with apt-get download, unpacked under
+# build/kernel-bench; nothing is installed. Not part of ctest.
 #
 # With --icount (software emulation only), the machine's clock counts the instructions it runs,
 # 2 ns each, instead of following the host's: processor times become instruction counts, the same

@@ -27,23 +27,13 @@
 #include "backend/backend.h"
 #include "core/settings.h"
 #include "tests/kernel/bench.h"
+#include "tests/kernel/checks.h"
 #include "tests/kernel/devices.h"
 #include "tests/kernel/harness.h"
 
 namespace {
 
 using namespace kerneltest;
-
-int failures = 0;
-
-void check(bool ok, const char* step, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  vline(std::string(ok ? "PASS " : "FAIL ") + step + ": ", format, args);
-  va_end(args);
-  if (!ok)
-    ++failures;
-}
 
 const std::string found0 =
     "Found 0 matching VEC HID services. Exactly one is required; composite or identical devices "
@@ -648,6 +638,10 @@ void scenario() {
     check(stopped, "report-length", "three-byte report %s", seen.c_str());
     check(tryGrab(pedal->eventNode) == 0, "report-length-released", "pedal grabbable again");
   }
+  restartAfterRefusedReport(
+      h, line, [&](std::span<const std::uint8_t> report) { return pedal->send(report); },
+      pedal->eventNode, "restart-after-refused-report");
+  idleWorker(h, line, keyboard);
 
   // The pedal removed while captured.
   check(capture(h, line, send), "capture-again", "inspected, started, learned, activated");
@@ -712,6 +706,8 @@ void scenario() {
         "start-pedal-key-held", "refused %d; the desktop saw Space down %d, up %d", refused,
         down.down, released.up);
   }
+
+  usbPedal(h);
 
   // Without read access to the input devices, inspection asks for Input Monitoring.
   {

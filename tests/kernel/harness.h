@@ -34,6 +34,19 @@ inline void info(const char* format, ...) {
   va_end(args);
 }
 
+// The checks that failed so far.
+inline int failures = 0;
+
+// Prints one PASS or FAIL line for the check `step`, with the formatted text.
+inline void check(bool ok, const char* step, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vline(std::string(ok ? "PASS " : "FAIL ") + step + ": ", format, args);
+  va_end(args);
+  if (!ok)
+    ++failures;
+}
+
 inline const std::string started =
     "Isolated test started. Release pedals to establish neutral, then learn each pedal. Verify "
     "originals and ordinary mouse in another app.";
@@ -65,8 +78,8 @@ class Harness {
     backend->send([b, command] { command(*b); });
   }
 
-  // Runs the delivered statuses and pings.
-  void pump() {
+  // Runs the delivered statuses and, unless told not to, pings.
+  void pump(bool ping = true) {
     std::deque<std::function<void()>> taken;
     {
       std::lock_guard hold(mailbox->lock);
@@ -74,7 +87,8 @@ class Harness {
     }
     for (auto& closure : taken)
       closure();
-    backend->ping();
+    if (ping)
+      backend->ping();
   }
 
   // Waits for a status equal to `text` among those published from now on; returns the statuses

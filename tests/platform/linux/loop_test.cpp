@@ -153,6 +153,40 @@ TEST(Loop, DeferredCallsRunOnceBeforeAnyWaitAndCanBeWithdrawn) {
   });
 }
 
+TEST(Loop, AStopFromAnyThreadEndsTheCurrentRunOrElseTheNext) {
+  Loop::Waker kept;
+  onThread([&kept] {
+    Loop& loop = Loop::current();
+    Seen seen;
+    Pipe a;
+    Source first{&seen, 1, a.read.get()};
+    const auto watch = loop.add(a.read.get(), &handle, &first);
+    kept = loop.waker();
+
+    // Stops before a run are kept for it, however many came; the run after has none.
+    Loop::stop(kept);
+    Loop::stop(kept);
+    EXPECT_LT(secondsOf([] { EXPECT_EQ(Loop::current().run(5.0, true), Loop::Result::handled); }),
+              0.5);
+    EXPECT_EQ(loop.run(0.02, true), Loop::Result::timedOut);
+
+    // A stop from another thread ends a run that would wait for a year.
+    std::thread stopper([&kept] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      Loop::stop(kept);
+    });
+    EXPECT_LT(secondsOf([] {
+                EXPECT_EQ(Loop::current().run(365.0 * 24 * 3600, true), Loop::Result::handled);
+              }),
+              2.0);
+    stopper.join();
+    EXPECT_TRUE(seen.order.empty()) << "a stop runs no handler";
+    loop.remove(watch);
+  });
+  // The loop ended with its thread; a late stop changes nothing.
+  Loop::stop(kept);
+}
+
 TEST(Loop, RefusesWhatEpollCannotWatch) {
   onThread([] {
     Seen seen;
