@@ -35,13 +35,6 @@ std::uint32_t askedDown(const KeyBits& bits) {
   return held;
 }
 
-bool isPointer(const std::vector<std::uint64_t>& keys) {
-  for (unsigned code = BTN_LEFT; code <= BTN_TASK; ++code)
-    if (hasCapability(keys, code))
-      return true;
-  return false;
-}
-
 }  // namespace
 
 void maskEvents(int fd, bool asked) {
@@ -73,7 +66,7 @@ std::string readText(const std::string& path) {
 }
 
 const char* monitorSource() {
-  return access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel";
+  return udevRuns() ? "udev" : "kernel";
 }
 
 Inputs& Inputs::instance() {
@@ -195,24 +188,20 @@ void Inputs::add(udev_device* device) {
   node.grabbed = grabbed_.count(node.devnode) != 0;
   if (auto keys = parseCapabilities(readText(syspath + "/capabilities/key")))
     node.keys = std::move(*keys);
-  const bool buttons = isPointer(node.keys);
-  for (int i = 0; i < static_cast<int>(std::size(askedKeys)); ++i)
-    if (hasCapability(node.keys, askedKeys[i]))
-      node.asks |= std::uint32_t{1} << i;
-  node.keyboard = node.asks != 0;
-  if (std::strcmp(monitorSource(), "udev") == 0) {
+  std::optional<Classes> classes;
+  if (udevRuns()) {
     const auto is = [device](const char* property) {
       const char* value = udev_device_get_property_value(device, property);
       return value && std::strcmp(value, "1") == 0;
     };
-    const bool pointing = is("ID_INPUT_MOUSE") || is("ID_INPUT_TOUCHPAD");
-    node.pointer = buttons && pointing;
-    node.required = is("ID_INPUT_KEYBOARD") || pointing;
-  } else {
-    node.pointer = buttons;
-    node.required = node.keyboard || buttons;
+    classes = Classes{is("ID_INPUT_KEYBOARD"), is("ID_INPUT_MOUSE"), is("ID_INPUT_TOUCHPAD")};
   }
-  if (!node.ours && (node.keyboard || buttons || node.required))
+  const Role role = roleOf(node.keys, classes);
+  node.asks = role.asks;
+  node.keyboard = role.keyboard;
+  node.pointer = role.pointer;
+  node.required = role.required;
+  if (!node.ours && role.read())
     open(node);
   const bool pointer = node.pointer && !node.ours;
   InputNode& added = nodes_.insert_or_assign(node.sysname, std::move(node)).first->second;

@@ -12,12 +12,9 @@
 
 #include "platform/linux/fd.h"
 #include "platform/linux/loop.h"
+#include "platform/linux/role.h"
 
 namespace linuxplatform {
-
-// The phys text of every input device the program makes (its virtual keyboard and the clones of
-// guarded pointing devices). Devices with it are ours: never state sources, never guarded.
-inline constexpr const char* ourPhysPrefix = "quillfen/";
 
 // An evdev key bitmap, as EVIOCGKEY writes it.
 using KeyBits = std::array<unsigned long, KEY_MAX / (8 * sizeof(unsigned long)) + 1>;
