@@ -90,6 +90,7 @@ Inputs::Inputs() : udev_(udev_new()), inotify_(inotify_init1(IN_NONBLOCK | IN_CL
       fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
   }
+  Nodes::worker().listen(&Inputs::helperChanged, this);
   scan();
 }
 
@@ -109,6 +110,7 @@ void Inputs::attach(Loop& loop) {
     monitorWatch_ = loop.add(udev_monitor_get_fd(monitor_), &Inputs::monitorReady, this);
   if (inotify_)
     changedWatch_ = loop.add(inotify_.get(), &Inputs::changedReady, this);
+  followHelper();
   for (auto& [sysname, node] : nodes_)
     track(node);
 }
@@ -118,7 +120,9 @@ void Inputs::detach(Loop& loop) {
     return;
   loop.remove(monitorWatch_);
   loop.remove(changedWatch_);
-  monitorWatch_ = changedWatch_ = 0;
+  loop.remove(helperWatch_);
+  monitorWatch_ = changedWatch_ = helperWatch_ = 0;
+  helperFd_ = -1;
   for (auto& [sysname, node] : nodes_)
     unwatch(node);
   for (const auto& [path, entry] : access_)
@@ -215,7 +219,8 @@ void Inputs::add(udev_device* device) {
 void Inputs::open(InputNode& node) {
   ++generation_;
   summarized_ = false;
-  node.state.reset(::open(node.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  node.state =
+      Nodes::worker().open(protocol::Kind::input, node.devnode, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (node.state)
     maskEvents(node.state.get(), node.keyboard);
 }
@@ -283,6 +288,29 @@ void Inputs::keysReady(void* context, std::uint32_t events) {
   KeyBits bits{};
   if (dropped && !inputs.query(node, bits))
     inputs.unwatch(node);
+}
+
+void Inputs::followHelper() {
+  const int fd = Nodes::worker().connection();
+  if (fd == helperFd_ && (helperWatch_ != 0) == (loop_ != nullptr && fd >= 0))
+    return;
+  if (loop_ && helperWatch_)
+    loop_->remove(helperWatch_);
+  helperWatch_ = 0;
+  helperFd_ = fd;
+  if (loop_ && fd >= 0)
+    helperWatch_ = loop_->add(fd, &Inputs::helperReady, this);
+}
+
+void Inputs::helperChanged(void* context) {
+  auto& inputs = *static_cast<Inputs*>(context);
+  ++inputs.generation_;
+  inputs.followHelper();
+}
+
+void Inputs::helperReady(void*, std::uint32_t) {
+  // Anything the helper writes unasked is its end, which reaches `helperChanged`.
+  Nodes::worker().readable();
 }
 
 void Inputs::changedReady(void* context, std::uint32_t) {
@@ -422,11 +450,18 @@ bool Inputs::readable() {
 bool Inputs::readableNow() {
   if (!udev_)
     return false;
+  Nodes& nodes = Nodes::worker();
   for (auto& [name, node] : nodes_) {
     if (node.ours || !node.required)
       continue;
+    // A descriptor from a connection of the helper that has ended may have been revoked: the
+    // node is opened again.
+    if (node.state && !nodes.current(node.state)) {
+      unwatch(node);
+      node.state.reset();
+    }
     // A node that is gone belongs to a device that is leaving: the monitor tells of it.
-    const int error = accessError(node.devnode, R_OK);
+    const int error = accessError(protocol::Kind::input, node.devnode, R_OK);
     if (error == ENOENT)
       continue;
     if (error != 0)
@@ -446,9 +481,20 @@ int Inputs::check(const std::string& path, int mode) {
   return access(path.c_str(), mode) == 0 ? 0 : errno;
 }
 
-int Inputs::accessError(const std::string& path, int mode, bool* kept) {
+int Inputs::accessError(protocol::Kind kind, const std::string& path, int mode, bool* kept) {
   if (kept)
     *kept = false;
+  Nodes& nodes = Nodes::worker();
+  if (nodes.route() == Route::helper) {
+    // The helper's answers change when its connection ends or it answers anew, both told through
+    // `helperChanged`, so they hold while that connection is watched.
+    const int error = nodes.check(kind, path, mode);
+    const bool remembered = live() && helperWatch_ != 0;
+    if (kept)
+      *kept = remembered;
+    unremembered_ = unremembered_ || !remembered;
+    return error;
+  }
   if (!live())
     return check(path, mode);
   const auto found = access_.find(path);
