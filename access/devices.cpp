@@ -32,25 +32,29 @@ void add(std::vector<Found>& found, udev_device* device, int mode, bool evdev) {
   found.push_back({devnode, std::move(fd), evdev});
 }
 
-// Runs `each` on every device of `subsystem` (with a sysname matching `sysname`, when given).
+// Runs `each` on every device of `subsystem` (with a sysname matching `sysname`, and below
+// `parent`, when given).
 template <typename Each>
-void enumerate(udev* context, const char* subsystem, const char* sysname, Each each) {
-  udev_enumerate* enumerate = udev_enumerate_new(context);
-  if (!enumerate)
+void enumerate(udev* context, const char* subsystem, const char* sysname, udev_device* parent,
+               Each each) {
+  udev_enumerate* list = udev_enumerate_new(context);
+  if (!list)
     return;
-  udev_enumerate_add_match_subsystem(enumerate, subsystem);
+  udev_enumerate_add_match_subsystem(list, subsystem);
   if (sysname)
-    udev_enumerate_add_match_sysname(enumerate, sysname);
-  udev_enumerate_scan_devices(enumerate);
+    udev_enumerate_add_match_sysname(list, sysname);
+  if (parent)
+    udev_enumerate_add_match_parent(list, parent);
+  udev_enumerate_scan_devices(list);
   udev_list_entry* entry;
-  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list)) {
     if (udev_device* device =
             udev_device_new_from_syspath(context, udev_list_entry_get_name(entry))) {
       each(device);
       udev_device_unref(device);
     }
   }
-  udev_enumerate_unref(enumerate);
+  udev_enumerate_unref(list);
 }
 
 bool isPedal(udev_device* hid) {
@@ -60,35 +64,21 @@ bool isPedal(udev_device* hid) {
 }
 
 void pedal(udev* context, std::vector<Found>& found) {
-  enumerate(context, "hidraw", nullptr, [&](udev_device* hidraw) {
+  enumerate(context, "hidraw", nullptr, nullptr, [&](udev_device* hidraw) {
     udev_device* hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
     if (!hid || !isPedal(hid))
       return;
     add(found, hidraw, O_RDONLY, false);
     // The evdev nodes the kernel made for the same HID device.
-    udev_enumerate* inputs = udev_enumerate_new(context);
-    if (!inputs)
-      return;
-    udev_enumerate_add_match_subsystem(inputs, "input");
-    udev_enumerate_add_match_sysname(inputs, "event*");
-    udev_enumerate_add_match_parent(inputs, hid);
-    udev_enumerate_scan_devices(inputs);
-    udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(inputs)) {
-      if (udev_device* event =
-              udev_device_new_from_syspath(context, udev_list_entry_get_name(entry))) {
-        add(found, event, O_RDWR, true);
-        udev_device_unref(event);
-      }
-    }
-    udev_enumerate_unref(inputs);
+    enumerate(context, "input", "event*", hid,
+              [&](udev_device* event) { add(found, event, O_RDWR, true); });
   });
 }
 
 // The keyboards and pointing devices, as the program reads them.
 void inputs(udev* context, std::vector<Found>& found) {
   const bool classified = linuxplatform::udevRuns();
-  enumerate(context, "input", "event*", [&](udev_device* event) {
+  enumerate(context, "input", "event*", nullptr, [&](udev_device* event) {
     udev_device* device = udev_device_get_parent_with_subsystem_devtype(event, "input", nullptr);
     if (!device)
       return;

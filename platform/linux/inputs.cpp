@@ -343,7 +343,8 @@ void Inputs::changed() {
             inotify_rm_watch(inotify_.get(), entry->second.watch);
           entry = access_.erase(entry);
         } else {
-          entry->second.error = check(entry->first, entry->second.mode);
+          entry->second.error =
+              Nodes::worker().check(entry->second.kind, entry->first, entry->second.mode);
           ++entry;
         }
       }
@@ -477,10 +478,6 @@ bool Inputs::readableNow() {
   return true;
 }
 
-int Inputs::check(const std::string& path, int mode) {
-  return access(path.c_str(), mode) == 0 ? 0 : errno;
-}
-
 int Inputs::accessError(protocol::Kind kind, const std::string& path, int mode, bool* kept) {
   if (kept)
     *kept = false;
@@ -496,7 +493,7 @@ int Inputs::accessError(protocol::Kind kind, const std::string& path, int mode, 
     return error;
   }
   if (!live())
-    return check(path, mode);
+    return nodes.check(kind, path, mode);
   const auto found = access_.find(path);
   if (found != access_.end() && found->second.mode == mode) {
     if (kept)
@@ -506,9 +503,9 @@ int Inputs::accessError(protocol::Kind kind, const std::string& path, int mode, 
   // Watching first, so that no change falls between the answer and the watch.
   const int watch =
       inotify_add_watch(inotify_.get(), path.c_str(), IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
-  const int error = check(path, mode);
+  const int error = nodes.check(kind, path, mode);
   if (watch >= 0 && found == access_.end()) {
-    access_.emplace(path, Access{mode, error, watch});
+    access_.emplace(path, Access{kind, mode, error, watch});
     if (kept)
       *kept = true;
   } else {

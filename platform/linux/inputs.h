@@ -163,11 +163,11 @@ class Inputs {
   bool unremembered_ = false;  // an access answer was asked afresh since `announced`
 
   struct Access {
+    protocol::Kind kind;
     int mode;
     int error;  // of access(): 0 when granted
     int watch;  // inotify's watch descriptor
   };
-  static int check(const std::string& path, int mode);
   Fd inotify_;
   std::map<std::string, Access> access_;  // by path
 };

@@ -39,8 +39,8 @@ void accessHelper(Pedal& pedal, Virtual& mouse, Virtual& keyboard);
 // (inheriting the pedal's uhid descriptor), says READY and then waits to be killed ("kill") or
 // for its session to end ("session").
 int throughHelper(int uhid, const std::string& mode);
-// A process that asks the helper itself and says what it answered: "plain", "dumpable",
-// "traced", "mapping", "sender" or "protocol".
+// A process that asks the helper for the pedal's nodes itself and says what it answered:
+// "pedal", "dumpable", "traced", "mapping" or "sender".
 int ask(const std::string& variant);
 // The other process of "sender": writes a request with the nonce on the inherited connection.
 int sendFor(int fd, const std::string& nonce);
