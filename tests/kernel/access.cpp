@@ -374,7 +374,7 @@ void accessHelper(Pedal& pedal, Virtual& mouse, Virtual& keyboard) {
                  (info.st_mode & 077) == 0;
   }
   session(true, false);
-  const pid_t helper = startHelper();
+  const pid_t helper = access(helperProgram, X_OK) == 0 ? startHelper() : -1;
   check(rootsAlone && helper > 0, "helper-started",
         "the device nodes are root's alone; quillfen-access started on its socket as pid %d",
         static_cast<int>(helper));

@@ -40,8 +40,9 @@ if [ -n "${QUILLFEN_KERNEL_EXTRA:-}" ]; then
   cp -a "$QUILLFEN_KERNEL_EXTRA/." "$root/"
 fi
 "$root/bin/busybox" depmod -b "$root" "$version"
-# Every file root's, whoever builds the archive: the helper serves only a program that root
-# alone may change.
+# Every file root's and writable by root alone, whoever builds the archive and whatever their
+# umask: the helper serves only a program, and code, that root alone may change.
+chmod -R go-w "$root"
 (cd "$root" && find . | "$root/bin/busybox" cpio -o -H newc -R 0:0 2>/dev/null | gzip -1) \
   >"$work/initramfs.gz"
 
