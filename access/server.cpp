@@ -89,9 +89,13 @@ void Server::accept() {
     if (getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0 ||
         setsockopt(socket.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0)
       continue;
-    const std::size_t same = std::count_if(
-        connections_.begin(), connections_.end(),
-        [&](const auto& entry) { return !entry.second->dead && entry.second->uid == peer.uid; });
+    // Connections refused in this same turn are not gone yet, and count for nothing.
+    std::size_t live = 0;
+    std::size_t same = 0;
+    for (const auto& [token, other] : connections_) {
+      live += !other->dead;
+      same += !other->dead && other->uid == peer.uid;
+    }
     const std::uint64_t token = next_++;
     auto made = std::make_unique<Connection>();
     made->socket = std::move(socket);
@@ -103,7 +107,7 @@ void Server::accept() {
     if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, made->socket.get(), &event) != 0)
       continue;
     Connection& connection = *(connections_[token] = std::move(made));
-    if (connections_.size() > maxConnections || same >= maxPerUser) {
+    if (live >= maxConnections || same >= maxPerUser) {
       refuse(connection, Status::limit);
     } else if (const Status status = judge(connection); status != Status::granted) {
       refuse(connection, status);
