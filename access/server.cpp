@@ -124,10 +124,11 @@ void Server::accept() {
 // The process that connected, as it is now. A pidfd taken before the examination and still
 // showing the process alive after it means the pid named that one process throughout: a pid is
 // reused only after its process has ended. Every request must come from that pid (its
-// credentials, attached by the kernel, say so), and the first must carry the nonce of the hello,
-// which is sent only after this first examination: so each request comes from a process that was
-// the installed program, not dumpable and not traced, before it could write the request, and no
-// other process can have attached to it since.
+// credentials, attached by the kernel, say so), and every request for nodes must carry the nonce
+// of the hello, which is sent only after this first examination: so each comes from a process
+// that was the installed program, not dumpable and not traced, before it could write the
+// request, and that no other process can have attached to since. Each request for nodes is
+// examined again, in the same way.
 Status Server::judge(Connection& connection) {
   if (!connection.pidfd)
     connection.pidfd.reset(pidfdOpen(connection.pid));
