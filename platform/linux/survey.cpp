@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "platform/linux/role.h"
@@ -149,31 +150,21 @@ std::string where(const Findings& found) {
       default:
         break;
     }
-    const char* why = "it could not be examined";
-    switch (found.refusal) {
-      case Status::traced:
-        why = "a debugger or another program traces it";
-        break;
-      case Status::dumpable:
-        why = "other programs of yours could attach to it";
-        break;
-      case Status::mapping:
-        why = "it runs code from a file that you or other users can change";
-        break;
-      case Status::environment:
-        why =
-            "its environment tells it to load other code (LD_PRELOAD, QT_PLUGIN_PATH and "
-            "the like)";
-        break;
-      case Status::sender:
-        why = "another process spoke for it";
-        break;
-      case Status::limit:
-        why = "it holds too many devices";
-        break;
-      default:
-        break;
-    }
+    // Why it refused, by the helper's status.
+    static const char* const reasons[] = {
+        "it could not be examined",
+        "it is not the installed program",
+        "a debugger or another program traces it",
+        "other programs of yours could attach to it",
+        "it runs code from a file that you or other users can change",
+        "its environment tells it to load other code (LD_PRELOAD, QT_PLUGIN_PATH and the like)",
+        "its session is not the active one",
+        "another process spoke for it",
+        "it holds too many devices",
+        "it could not be examined",
+    };
+    static_assert(std::size(reasons) == protocol::lastStatus + 1);
+    const char* why = reasons[static_cast<int>(found.refusal)];
     return std::string("quillfen-access, this computer's device helper, refused this Quillfen: ") +
            why + ". Start Quillfen from your desktop's menu, without such settings.";
   }
