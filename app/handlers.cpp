@@ -8,10 +8,6 @@
 #include "core/vocabulary.h"
 #include "platform/platform.h"
 
-#ifdef __linux__
-#include "app/access.h"
-#endif
-
 #ifndef QUILLFEN_GUIDE
 #define QUILLFEN_GUIDE ""
 #endif
@@ -47,12 +43,12 @@ void App::run(Action action, int tag) {
 void App::permissions() {
   platform::requestListenEventAccess();
   platform::isProcessTrustedWithPrompt();
-#ifdef __linux__
-  // Nothing can be granted from inside the program here: show what it can and cannot open, and
-  // how to give it access.
-  if (toolkit.inform)
-    toolkit.inform("Permissions", report(survey()));
-#endif
+  // Where nothing can be granted from inside the program, the platform says what it can and
+  // cannot have, and how to give it access.
+  if (!toolkit.inform)
+    return;
+  if (const std::string found = platform::accessReport(); !found.empty())
+    toolkit.inform("Permissions", found);
 }
 
 void App::inspect() {

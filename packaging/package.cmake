@@ -46,8 +46,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "foot pedal shortcuts for transcription")
 set(CPACK_PACKAGE_DESCRIPTION
     "Turns a three-pedal USB transcription foot pedal (05f3:00ff) into application
 shortcuts: Space, Return, F13 to F20 or a three-line scroll, with an optional
-click guard. Includes the udev rule that gives the logged-in user access to the
-pedal and /dev/uinput.")
+click guard. Includes quillfen-access, a socket-activated helper that hands the
+pedal, the keyboards, the pointing devices and /dev/uinput to Quillfen alone,
+while its user's session is the active one, and takes them back after.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -60,8 +61,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, udev")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
-# udev reads the new rule at once, and applies it to the devices present.
+# udev reads the new rule at once, and applies it to the devices present; the helper's socket is
+# enabled and started on installation, stopped on removal.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

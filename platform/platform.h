@@ -7,8 +7,8 @@
 // Names, argument order and results follow the macOS services they stand for, so key codes,
 // modifier flags, button numbers, event types and field numbers here are the macOS values; other
 // implementations translate them. Every function is called on the backend's worker thread, except
-// `uptime`, `runLoopStop`, `requestListenEventAccess` and `isProcessTrustedWithPrompt`, which any
-// thread may call.
+// `uptime`, `runLoopStop`, `requestListenEventAccess`, `isProcessTrustedWithPrompt` and
+// `accessReport`, which any thread may call.
 
 #include <cstdint>
 #include <memory>
@@ -175,6 +175,10 @@ bool isProcessTrusted();            // the process is trusted for Accessibility
 // ignored by the program.
 void requestListenEventAccess();
 void isProcessTrustedWithPrompt();
+// Where the system cannot ask the user, what the program may have of the devices it needs and how
+// to give it the rest, in plain words for the Permissions window; empty where the requests above
+// ask the user. Any thread.
+std::string accessReport();
 
 // ---- key, modifier and button state
 

@@ -3,6 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ nlohmann-json3-dev pkg-config libudev-dev)
+packages+=(libsystemd-dev)  # quillfen-access: socket activation and logind's sessions (sd-login)
 packages+=(qt6-base-dev qt6-qpa-plugins)  # the window: Qt Widgets, D-Bus and the display plugins
 packages+=(librsvg2-bin)  # the icon's PNG sizes, made from its SVG at build time
 if [ "${1:-run}" = test ]; then

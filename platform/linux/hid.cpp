@@ -25,8 +25,6 @@ namespace platform {
 
 namespace {
 
-using linuxplatform::Fd;
-
 // kIOReturnError: a report read that failed for another reason than the device leaving.
 constexpr Return ioError = static_cast<Return>(0xE00002BCu);
 constexpr std::uint32_t inputReportType = 0;
@@ -416,19 +414,22 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
   // Seizing is refused while one does, as another reader refuses it elsewhere.
   if ((options & seizeDevice) && heldElsewhere(device->devnode))
     return exclusiveAccess;
-  Fd hidraw(open(device->devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  auto& nodes = linuxplatform::Nodes::worker();
+  constexpr auto pedal = protocol::Kind::pedal;
+  linuxplatform::Opened hidraw =
+      nodes.open(pedal, device->devnode, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (!hidraw)
     return refusal(errno);
   // Seizing grabs every evdev node of the device. A refusal closes what was opened so far, which
   // also ends the grabs already taken.
-  std::vector<Fd> grabs;
+  std::vector<linuxplatform::Opened> grabs;
   std::vector<std::string> grabbed;
   if (options & seizeDevice) {
     for (const std::string& node : eventNodes(*device)) {
       // Written to only to release what the grab held back (see `ungrab`); read-only will do.
-      Fd fd(open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+      linuxplatform::Opened fd = nodes.open(pedal, node, O_RDWR | O_NONBLOCK | O_CLOEXEC);
       if (!fd && (errno == EACCES || errno == EPERM))
-        fd.reset(open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        fd = nodes.open(pedal, node, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
       if (!fd)
         return refusal(errno);
       // A grab taken while one of the device's keys or buttons is down would keep its release
@@ -443,7 +444,7 @@ Return deviceOpen(const Device& device, std::uint32_t options) {
       if (!taken || down) {
         if (taken)
           ioctl(fd.get(), EVIOCGRAB, 0);
-        for (Fd& other : grabs)
+        for (linuxplatform::Opened& other : grabs)
           ungrab(other.get());
         return taken ? exclusiveAccess : refusal(error);
       }
@@ -467,7 +468,7 @@ Return deviceClose(const Device& device, std::uint32_t) {
   if (!device || !device->hidraw)
     return noDevice;
   unwatch(*device);
-  for (Fd& taken : device->grabs)
+  for (linuxplatform::Opened& taken : device->grabs)
     ungrab(taken.get());
   for (const std::string& node : device->grabbed)
     linuxplatform::Inputs::instance().exclude(node, false);
@@ -519,7 +520,7 @@ namespace platform {
 bool preflightListenEventAccess() {
   // The watchdog's question of every pass. A grant is kept while nothing it came from changes:
   // the devices present, which the managers' monitors tell of from the loop, and the access
-  // answers, which inotify keeps. A refusal is asked again each time.
+  // answers, which inotify or the helper's connection keeps. A refusal is asked again each time.
   static std::uint64_t grantedAt = 0;
   static std::uint64_t grantedChanges = 0;
   auto& inputs = linuxplatform::Inputs::instance();
@@ -527,12 +528,20 @@ bool preflightListenEventAccess() {
     return true;
   grantedAt = 0;
   bool kept = true;
+  auto& nodes = linuxplatform::Nodes::worker();
   for (ManagerObject* manager : managers()) {
     kept = kept && manager->watch;
     catchUp(*manager);
     for (const auto& [syspath, device] : manager->devices) {
+      // A device seized with nodes of a connection of the helper that has since ended may have
+      // lost its grabs with them (revoked): that access is gone, whatever a new connection gives.
+      if (!nodes.current(device->hidraw))
+        return false;
+      for (const linuxplatform::Opened& grab : device->grabs)
+        if (!nodes.current(grab))
+          return false;
       bool remembered = false;
-      if (inputs.accessError(device->devnode, R_OK, &remembered) != 0)
+      if (inputs.accessError(protocol::Kind::pedal, device->devnode, R_OK, &remembered) != 0)
         return false;
       kept = kept && remembered;
     }

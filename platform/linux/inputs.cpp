@@ -35,13 +35,6 @@ std::uint32_t askedDown(const KeyBits& bits) {
   return held;
 }
 
-bool isPointer(const std::vector<std::uint64_t>& keys) {
-  for (unsigned code = BTN_LEFT; code <= BTN_TASK; ++code)
-    if (hasCapability(keys, code))
-      return true;
-  return false;
-}
-
 }  // namespace
 
 void maskEvents(int fd, bool asked) {
@@ -73,7 +66,7 @@ std::string readText(const std::string& path) {
 }
 
 const char* monitorSource() {
-  return access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel";
+  return udevRuns() ? "udev" : "kernel";
 }
 
 Inputs& Inputs::instance() {
@@ -97,6 +90,7 @@ Inputs::Inputs() : udev_(udev_new()), inotify_(inotify_init1(IN_NONBLOCK | IN_CL
       fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
   }
+  Nodes::worker().listen(&Inputs::helperChanged, this);
   scan();
 }
 
@@ -116,6 +110,7 @@ void Inputs::attach(Loop& loop) {
     monitorWatch_ = loop.add(udev_monitor_get_fd(monitor_), &Inputs::monitorReady, this);
   if (inotify_)
     changedWatch_ = loop.add(inotify_.get(), &Inputs::changedReady, this);
+  followHelper();
   for (auto& [sysname, node] : nodes_)
     track(node);
 }
@@ -125,7 +120,9 @@ void Inputs::detach(Loop& loop) {
     return;
   loop.remove(monitorWatch_);
   loop.remove(changedWatch_);
-  monitorWatch_ = changedWatch_ = 0;
+  loop.remove(helperWatch_);
+  monitorWatch_ = changedWatch_ = helperWatch_ = 0;
+  helperFd_ = -1;
   for (auto& [sysname, node] : nodes_)
     unwatch(node);
   for (const auto& [path, entry] : access_)
@@ -195,24 +192,20 @@ void Inputs::add(udev_device* device) {
   node.grabbed = grabbed_.count(node.devnode) != 0;
   if (auto keys = parseCapabilities(readText(syspath + "/capabilities/key")))
     node.keys = std::move(*keys);
-  const bool buttons = isPointer(node.keys);
-  for (int i = 0; i < static_cast<int>(std::size(askedKeys)); ++i)
-    if (hasCapability(node.keys, askedKeys[i]))
-      node.asks |= std::uint32_t{1} << i;
-  node.keyboard = node.asks != 0;
-  if (std::strcmp(monitorSource(), "udev") == 0) {
+  std::optional<Classes> classes;
+  if (udevRuns()) {
     const auto is = [device](const char* property) {
       const char* value = udev_device_get_property_value(device, property);
       return value && std::strcmp(value, "1") == 0;
     };
-    const bool pointing = is("ID_INPUT_MOUSE") || is("ID_INPUT_TOUCHPAD");
-    node.pointer = buttons && pointing;
-    node.required = is("ID_INPUT_KEYBOARD") || pointing;
-  } else {
-    node.pointer = buttons;
-    node.required = node.keyboard || buttons;
+    classes = Classes{is("ID_INPUT_KEYBOARD"), is("ID_INPUT_MOUSE"), is("ID_INPUT_TOUCHPAD")};
   }
-  if (!node.ours && (node.keyboard || buttons || node.required))
+  const Role role = roleOf(node.keys, classes);
+  node.asks = role.asks;
+  node.keyboard = role.keyboard;
+  node.pointer = role.pointer;
+  node.required = role.required;
+  if (!node.ours && role.read())
     open(node);
   const bool pointer = node.pointer && !node.ours;
   InputNode& added = nodes_.insert_or_assign(node.sysname, std::move(node)).first->second;
@@ -226,7 +219,8 @@ void Inputs::add(udev_device* device) {
 void Inputs::open(InputNode& node) {
   ++generation_;
   summarized_ = false;
-  node.state.reset(::open(node.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  node.state =
+      Nodes::worker().open(protocol::Kind::input, node.devnode, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (node.state)
     maskEvents(node.state.get(), node.keyboard);
 }
@@ -296,6 +290,29 @@ void Inputs::keysReady(void* context, std::uint32_t events) {
     inputs.unwatch(node);
 }
 
+void Inputs::followHelper() {
+  const int fd = Nodes::worker().connection();
+  if (fd == helperFd_ && (helperWatch_ != 0) == (loop_ != nullptr && fd >= 0))
+    return;
+  if (loop_ && helperWatch_)
+    loop_->remove(helperWatch_);
+  helperWatch_ = 0;
+  helperFd_ = fd;
+  if (loop_ && fd >= 0)
+    helperWatch_ = loop_->add(fd, &Inputs::helperReady, this);
+}
+
+void Inputs::helperChanged(void* context) {
+  auto& inputs = *static_cast<Inputs*>(context);
+  ++inputs.generation_;
+  inputs.followHelper();
+}
+
+void Inputs::helperReady(void*, std::uint32_t) {
+  // Anything the helper writes unasked is its end, which reaches `helperChanged`.
+  Nodes::worker().readable();
+}
+
 void Inputs::changedReady(void* context, std::uint32_t) {
   static_cast<Inputs*>(context)->changed();
 }
@@ -326,7 +343,8 @@ void Inputs::changed() {
             inotify_rm_watch(inotify_.get(), entry->second.watch);
           entry = access_.erase(entry);
         } else {
-          entry->second.error = check(entry->first, entry->second.mode);
+          entry->second.error =
+              Nodes::worker().check(entry->second.kind, entry->first, entry->second.mode);
           ++entry;
         }
       }
@@ -433,11 +451,18 @@ bool Inputs::readable() {
 bool Inputs::readableNow() {
   if (!udev_)
     return false;
+  Nodes& nodes = Nodes::worker();
   for (auto& [name, node] : nodes_) {
     if (node.ours || !node.required)
       continue;
+    // A descriptor from a connection of the helper that has ended may have been revoked: the
+    // node is opened again.
+    if (node.state && !nodes.current(node.state)) {
+      unwatch(node);
+      node.state.reset();
+    }
     // A node that is gone belongs to a device that is leaving: the monitor tells of it.
-    const int error = accessError(node.devnode, R_OK);
+    const int error = accessError(protocol::Kind::input, node.devnode, R_OK);
     if (error == ENOENT)
       continue;
     if (error != 0)
@@ -453,15 +478,22 @@ bool Inputs::readableNow() {
   return true;
 }
 
-int Inputs::check(const std::string& path, int mode) {
-  return access(path.c_str(), mode) == 0 ? 0 : errno;
-}
-
-int Inputs::accessError(const std::string& path, int mode, bool* kept) {
+int Inputs::accessError(protocol::Kind kind, const std::string& path, int mode, bool* kept) {
   if (kept)
     *kept = false;
+  Nodes& nodes = Nodes::worker();
+  if (nodes.route() == Route::helper) {
+    // The helper's answers change when its connection ends or it answers anew, both told through
+    // `helperChanged`, so they hold while that connection is watched.
+    const int error = nodes.check(kind, path, mode);
+    const bool remembered = live() && helperWatch_ != 0;
+    if (kept)
+      *kept = remembered;
+    unremembered_ = unremembered_ || !remembered;
+    return error;
+  }
   if (!live())
-    return check(path, mode);
+    return nodes.check(kind, path, mode);
   const auto found = access_.find(path);
   if (found != access_.end() && found->second.mode == mode) {
     if (kept)
@@ -471,9 +503,9 @@ int Inputs::accessError(const std::string& path, int mode, bool* kept) {
   // Watching first, so that no change falls between the answer and the watch.
   const int watch =
       inotify_add_watch(inotify_.get(), path.c_str(), IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
-  const int error = check(path, mode);
+  const int error = nodes.check(kind, path, mode);
   if (watch >= 0 && found == access_.end()) {
-    access_.emplace(path, Access{mode, error, watch});
+    access_.emplace(path, Access{kind, mode, error, watch});
     if (kept)
       *kept = true;
   } else {

@@ -10,14 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "access/protocol.h"
 #include "platform/linux/fd.h"
 #include "platform/linux/loop.h"
+#include "platform/linux/nodes.h"
+#include "platform/linux/role.h"
 
 namespace linuxplatform {
-
-// The phys text of every input device the program makes (its virtual keyboard and the clones of
-// guarded pointing devices). Devices with it are ours: never state sources, never guarded.
-inline constexpr const char* ourPhysPrefix = "quillfen/";
 
 // An evdev key bitmap, as EVIOCGKEY writes it.
 using KeyBits = std::array<unsigned long, KEY_MAX / (8 * sizeof(unsigned long)) + 1>;
@@ -37,7 +36,7 @@ struct InputNode {
   std::vector<std::uint64_t> keys;  // its key capabilities, as parseCapabilities gives them
   // Opened for the state of its keys. On a keyboard the kernel queues only the events of the keys
   // the program asks about (EVIOCSMASK), which the loop reads into `held`; nothing else is queued.
-  Fd state;
+  Opened state;
   std::uint64_t watch = 0;  // the loop's watch of `state`
   // While watched: bit i set when askedKeys[i] is down, from the last query of the kernel's key
   // state (EVIOCGKEY, which also empties the queue of key events) and the key events since.
@@ -51,13 +50,14 @@ struct InputNode {
 //
 // Attached to the worker's loop, everything that can be announced is: a udev monitor tells of
 // devices arriving and leaving, inotify of changed access to their nodes (and to any other node
-// asked about with `accessible`), and each keyboard's events of the keys the program asks about
-// keep their state. Between announcements the answers come from what was learnt, so neither the
-// watchdog's pass nor a press makes a system call for them. A key found down that way is asked of
-// the kernel before it counts, so a release that never reached us (another program grabbed the
-// device meanwhile) can never leave a key held; a press that never reached us counts as up, as
-// the desktop, which reads the same device, did not get it either. Not attached, every query
-// reads afresh. Used on the backend's worker thread only.
+// asked about with `accessError`), or, where quillfen-access hands the nodes over, the end of its
+// connection, and each keyboard's events of the keys the program asks about keep their state.
+// Between announcements the answers come from what was learnt, so neither the watchdog's pass nor a
+// press makes a system call for them. A key found down that way is asked of the kernel before it
+// counts, so a release that never reached us (another program grabbed the device meanwhile) can
+// never leave a key held; a press that never reached us counts as up, as the desktop, which reads
+// the same device, did not get it either. Not attached, every query reads afresh. Used on the
+// backend's worker thread only.
 class Inputs {
  public:
   static Inputs& instance();
@@ -79,12 +79,12 @@ class Inputs {
   std::uint64_t flags();
   // Whether every required keyboard and pointing device present is readable by this process.
   bool readable();
-  // access(path, mode) == 0, remembered while attached until inotify reports a change of the
-  // node's attributes (a chmod, an ACL given or taken) or its removal.
-  bool accessible(const std::string& path, int mode) { return accessError(path, mode) == 0; }
-  // The same, as 0 or the errno of access(). With `kept`, tells whether the answer is
+  // 0 when the node `path` of `kind` can be had (Nodes::check), else the errno of the refusal.
+  // Remembered while attached: for nodes opened directly, until inotify reports a change of the
+  // node's attributes (a chmod, an ACL given or taken) or its removal; for nodes of the helper,
+  // until its connection ends or it answers again. With `kept`, tells whether the answer is
   // remembered: then any change of it counts up `generation`.
-  int accessError(const std::string& path, int mode, bool* kept = nullptr);
+  int accessError(protocol::Kind kind, const std::string& path, int mode, bool* kept = nullptr);
   // A number that changes whenever a remembered answer of `accessible` or `readable` may have
   // changed; 0 while not attached, when nothing is remembered. Answers that depend only on
   // remembered ones may be kept by their askers for as long as it stays the same.
@@ -121,7 +121,10 @@ class Inputs {
   void track(InputNode& node);
   void unwatch(InputNode& node);
   void summarize();
-  void changed();  // inotify reported
+  void changed();       // inotify reported
+  void followHelper();  // watches the helper's connection of the moment
+  static void helperChanged(void* context);
+  static void helperReady(void* context, std::uint32_t events);
   bool counts(const InputNode& node) const { return !node.ours && node.state && !node.excluded; }
   bool query(InputNode& node, KeyBits& bits);
   // Sets `flag` of the nodes of `devnode`, and keeps it in `marked` for nodes that arrive later.
@@ -144,6 +147,8 @@ class Inputs {
   int attached_ = 0;
   std::uint64_t monitorWatch_ = 0;
   std::uint64_t changedWatch_ = 0;
+  int helperFd_ = -1;
+  std::uint64_t helperWatch_ = 0;
   // While `summarized_`: bit i set when a node that counts may hold askedKeys[i] down, as far as
   // its events tell, or has it and is not followed. Any change of the nodes, their watches, the
   // keys held, the exclusions or the grabs clears `summarized_`.
@@ -158,11 +163,11 @@ class Inputs {
   bool unremembered_ = false;  // an access answer was asked afresh since `announced`
 
   struct Access {
+    protocol::Kind kind;
     int mode;
     int error;  // of access(): 0 when granted
     int watch;  // inotify's watch descriptor
   };
-  static int check(const std::string& path, int mode);
   Fd inotify_;
   std::map<std::string, Access> access_;  // by path
 };

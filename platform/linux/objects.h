@@ -14,6 +14,7 @@
 #include "platform/linux/descriptor.h"
 #include "platform/linux/fd.h"
 #include "platform/linux/loop.h"
+#include "platform/linux/nodes.h"
 #include "platform/linux/uinput.h"
 #include "platform/platform.h"
 
@@ -35,9 +36,9 @@ struct DeviceObject : std::enable_shared_from_this<DeviceObject> {
   std::optional<linuxplatform::Reports> reports;
   bool present = true;  // false once the kernel removed it
 
-  linuxplatform::Fd hidraw;
-  std::vector<linuxplatform::Fd> grabs;  // the evdev nodes of the same HID device, grabbed
-  std::vector<std::string> grabbed;      // their paths
+  linuxplatform::Opened hidraw;
+  std::vector<linuxplatform::Opened> grabs;  // the evdev nodes of the same HID device, grabbed
+  std::vector<std::string> grabbed;          // their paths
 
   InputReportCallback callback = nullptr;
   void* callbackContext = nullptr;

@@ -26,8 +26,6 @@ namespace platform {
 
 namespace {
 
-using linuxplatform::Fd;
-
 std::int64_t nowMicroseconds() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -80,8 +78,9 @@ struct Guarded {
   TapObject* tap = nullptr;
   std::string sysname;
   std::string devnode;
-  Fd source;  // the grabbed device; events are read here
-  Fd state;   // a second descriptor for button state, whose queries discard nothing of `source`
+  linuxplatform::Opened source;  // the grabbed device; events are read here
+  // A second descriptor for button state, whose queries discard nothing of `source`.
+  linuxplatform::Opened state;
   linuxplatform::Virtual clone;
   bool grabbed = false;
   std::int64_t grabbedAt = 0;  // events stamped at or before this were seen by the desktop
@@ -226,8 +225,10 @@ bool guard(TapObject& tap, const std::string& sysname) {
   made->tap = &tap;
   made->sysname = sysname;
   made->devnode = node->second.devnode;
-  made->source.reset(open(node->second.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  made->state.reset(open(node->second.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  auto& opener = linuxplatform::Nodes::worker();
+  constexpr int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+  made->source = opener.open(protocol::Kind::input, node->second.devnode, flags);
+  made->state = opener.open(protocol::Kind::input, node->second.devnode, flags);
   if (!made->source || !made->state)
     return false;
   int clock = CLOCK_MONOTONIC;
@@ -316,7 +317,7 @@ Tap tapCreate(int, int, int, std::uint64_t mask, TapCallback callback, void* use
   inputs.refresh();
   for (const auto& [sysname, node] : inputs.nodes())
     if (node.pointer && !node.ours && !linuxplatform::seized(node.devnode) &&
-        access(node.devnode.c_str(), R_OK) != 0)
+        inputs.accessError(protocol::Kind::input, node.devnode, R_OK) != 0)
       return nullptr;
   auto tap = std::make_shared<TapObject>();
   tap->callback = callback;

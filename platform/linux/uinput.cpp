@@ -17,16 +17,17 @@ namespace {
 
 const char* const uinputPaths[] = {"/dev/uinput", "/dev/input/uinput"};
 
-Fd openUinput() {
+Opened openUinput() {
   for (const char* path : uinputPaths) {
-    Fd fd(open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    Opened fd =
+        Nodes::worker().open(protocol::Kind::uinput, path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd)
       return fd;
   }
-  return Fd();
+  return Opened();
 }
 
-std::optional<Virtual> create(Fd fd, const uinput_setup& setup, const char* phys) {
+std::optional<Virtual> create(Opened fd, const uinput_setup& setup, const char* phys) {
   if (ioctl(fd.get(), UI_SET_PHYS, phys) < 0 || ioctl(fd.get(), UI_DEV_SETUP, &setup) < 0 ||
       ioctl(fd.get(), UI_DEV_CREATE) < 0)
     return std::nullopt;
@@ -58,7 +59,7 @@ bool uinputWritable() {
   writable = false;
   for (const char* path : uinputPaths) {
     bool remembered = false;
-    writable = inputs.accessError(path, W_OK, &remembered) == 0;
+    writable = inputs.accessError(protocol::Kind::uinput, path, W_OK, &remembered) == 0;
     kept = kept && remembered;
     if (writable)
       break;
@@ -68,7 +69,7 @@ bool uinputWritable() {
 }
 
 std::optional<Virtual> createPoster() {
-  Fd fd = openUinput();
+  Opened fd = openUinput();
   if (!fd)
     return std::nullopt;
   bool ok =
@@ -88,7 +89,7 @@ std::optional<Virtual> createPoster() {
 }
 
 std::optional<Virtual> createClone(int source) {
-  Fd fd = openUinput();
+  Opened fd = openUinput();
   if (!fd)
     return std::nullopt;
   std::array<unsigned long, EV_MAX / (8 * sizeof(unsigned long)) + 1> types{};

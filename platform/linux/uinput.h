@@ -6,14 +6,14 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/fd.h"
+#include "platform/linux/nodes.h"
 
 namespace linuxplatform {
 
 // A uinput device of ours; destroying the owner removes it from the system, and the kernel
 // releases any key or button it still holds.
 struct Virtual {
-  Fd fd;
+  Opened fd;
   std::string sysname;  // inputN
 };
 

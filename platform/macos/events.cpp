@@ -54,6 +54,11 @@ void isProcessTrustedWithPrompt() {
     AXIsProcessTrustedWithOptions(options.get());
 }
 
+// The system's own alerts and System Settings say what the program may have.
+std::string accessReport() {
+  return {};
+}
+
 // ---- key, modifier and button state
 
 bool keyState(int stateID, std::uint16_t key) {

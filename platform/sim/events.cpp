@@ -32,6 +32,11 @@ void isProcessTrustedWithPrompt() {
   ++sim::state().requests;
 }
 
+std::string accessReport() {
+  std::lock_guard hold(world().mutex);
+  return sim::state().report;
+}
+
 bool keyState(int, std::uint16_t key) {
   std::lock_guard hold(world().mutex);
   return sim::state().keys.contains(key);

@@ -46,6 +46,8 @@ void grantListen(bool granted);         // Input Monitoring
 void grantAccessibility(bool granted);  // Accessibility trust
 void grantPost(bool granted);           // event posting
 int requests();                         // how often a permission was requested
+// What platform::accessReport says: empty at first, as where the system asks the user itself.
+void setAccessReport(const std::string& text);
 
 // ---- key, flag and button state
 

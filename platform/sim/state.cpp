@@ -26,6 +26,7 @@ void resetState() {
   s.accessibility = true;
   s.post = true;
   s.requests = 0;
+  s.report.clear();
   s.keys.clear();
   s.flags = 0;
   s.buttons.clear();
@@ -56,6 +57,11 @@ void grantAccessibility(bool granted) {
 
 void grantPost(bool granted) {
   grant(&State::post, granted);
+}
+
+void setAccessReport(const std::string& text) {
+  std::lock_guard hold(state().mutex);
+  state().report = text;
 }
 
 int requests() {

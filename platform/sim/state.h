@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "platform/sim/sim.h"
@@ -23,6 +24,7 @@ struct State {
   bool accessibility = true;
   bool post = true;
   int requests = 0;
+  std::string report;                // what accessReport says
   std::uint64_t answers = 0;         // how often a permission was set: the user answered
   std::condition_variable answered;  // told on each answer
   std::set<std::uint16_t> keys;

@@ -18,6 +18,16 @@ include("${CMAKE_CURRENT_LIST_DIR}/expect.cmake")
 
 expect("${root}/bin/quillfen" "")
 expect("${root}/share/quillfen/README.md" "${SOURCE}/app/resources/README.md")
+# The device helper and its systemd units, the service naming the helper where it was installed.
+if(EXISTS "${BUILD}/access/quillfen-access")
+  expect("${root}/libexec/quillfen/quillfen-access" "")
+  expect("${root}/lib/systemd/system/quillfen-access.socket"
+         "${SOURCE}/packaging/quillfen-access.socket")
+  file(READ "${root}/lib/systemd/system/quillfen-access.service" service)
+  if(NOT service MATCHES "\nExecStart=${PREFIX}/libexec/quillfen/quillfen-access\n")
+    message(FATAL_ERROR "the service does not start the installed helper:\n${service}")
+  endif()
+endif()
 # The launcher, the udev rule and the documents of a Linux desktop come with the Linux platform, as
 # the rule's folder does.
 if(RULES)

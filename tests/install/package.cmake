@@ -35,10 +35,10 @@ field(Architecture "^[a-z0-9]+$")
 field(Maintainer "^[^<>]+ <[^@<>]+@[^@<>]+\\.[^@<>]+>$")
 field(Section "^utils$")
 field(Description "^foot pedal shortcuts")
-# The libraries the program links, the display plugins no link shows, and udev for the rule; Qt's
-# Wayland plugin, recommended.
-foreach(dependency libqt6widgets6 libqt6dbus6 libqt6network6 libudev1 libc6 qt6-qpa-plugins
-                   udev)
+# The libraries the program and the helper link, the display plugins no link shows, and udev for
+# the rule; Qt's Wayland plugin, recommended.
+foreach(dependency libqt6widgets6 libqt6dbus6 libqt6network6 libudev1 libsystemd0 libc6
+                   qt6-qpa-plugins udev)
   field(Depends "(^|, )${dependency}( |,|$)")
 endforeach()
 field(Recommends "(^|, )qt6-wayland( |,|$)")
@@ -63,6 +63,29 @@ expect("${root}/usr/bin/quillfen" "")
 expect("${root}/usr/share/quillfen/README.md" "${SOURCE}/app/resources/README.md")
 expect("${root}/usr/share/applications/quillfen.desktop" "${SOURCE}/packaging/quillfen.desktop")
 expect("${root}/usr/lib/udev/rules.d/70-quillfen.rules" "${SOURCE}/packaging/70-quillfen.rules")
+# No rule gives the user the input devices or /dev/uinput: the helper hands them to the program.
+file(READ "${root}/usr/lib/udev/rules.d/70-quillfen.rules" rule)
+string(REGEX REPLACE "#[^\n]*" "" rule "${rule}")
+if(rule MATCHES "uaccess|MODE|GROUP|OWNER")
+  message(FATAL_ERROR "the package's udev rule gives access to devices:\n${rule}")
+endif()
+if(EXISTS "${root}/usr/lib/udev/rules.d/71-quillfen-uaccess.rules")
+  message(FATAL_ERROR "the package installs the development rule")
+endif()
+# The device helper and its units; the service starts it where the package put it. Started
+# without its socket, the helper refuses to serve.
+set(helper "${root}/usr/libexec/quillfen/quillfen-access")
+expect("${helper}" "")
+execute_process(COMMAND "${helper}" RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT result EQUAL 1 OR NOT err MATCHES "socket-activated")
+  message(FATAL_ERROR "the packaged helper without its socket: status ${result}, '${out}${err}'")
+endif()
+set(units "${root}/usr/lib/systemd/system")
+expect("${units}/quillfen-access.socket" "${SOURCE}/packaging/quillfen-access.socket")
+file(READ "${units}/quillfen-access.service" service)
+if(NOT service MATCHES "\nExecStart=/usr/libexec/quillfen/quillfen-access\n")
+  message(FATAL_ERROR "the service does not start the packaged helper:\n${service}")
+endif()
 expect("${root}/usr/share/icons/hicolor/scalable/apps/quillfen.svg" "${SOURCE}/packaging/quillfen.svg")
 # The manual page, copyright file and changelog a Debian user expects, and the AppStream metadata,
 # valid, for software centres.
@@ -116,16 +139,25 @@ if(NOT entry MATCHES "\nIcon=quillfen\n" OR NOT entry MATCHES "\nExec=quillfen\n
   message(FATAL_ERROR "the desktop entry does not name the program and its icon")
 endif()
 
-# udev reads the rule at installation and forgets it at removal.
-foreach(script postinst postrm)
-  if(NOT EXISTS "${SCRATCH}/control/${script}")
-    message(FATAL_ERROR "no ${script} script")
+# udev reads the rule at installation and forgets it at removal; the helper's socket is enabled
+# and started at installation, stopped before removal, masked at removal and forgotten at purge.
+function(script name)
+  if(NOT EXISTS "${SCRATCH}/control/${name}")
+    message(FATAL_ERROR "no ${name} script")
   endif()
-  file(READ "${SCRATCH}/control/${script}" text)
-  if(NOT text MATCHES "udevadm control --reload-rules")
-    message(FATAL_ERROR "${script} does not reload the udev rules")
-  endif()
-endforeach()
+  file(READ "${SCRATCH}/control/${name}" text)
+  foreach(expected IN LISTS ARGN)
+    string(FIND "${text}" "${expected}" at)
+    if(at LESS 0)
+      message(FATAL_ERROR "${name} does not say '${expected}'")
+    endif()
+  endforeach()
+endfunction()
+script(postinst "udevadm control --reload-rules" "deb-systemd-helper enable quillfen-access.socket"
+       "deb-systemd-invoke start quillfen-access.socket")
+script(prerm "deb-systemd-invoke stop quillfen-access.socket")
+script(postrm "udevadm control --reload-rules" "deb-systemd-helper mask quillfen-access.socket"
+       "deb-systemd-helper purge quillfen-access.socket")
 
 # Debian's policy checker: no error, no warning.
 check(lintian "the package was not checked against Debian's policy" --fail-on error,warning

@@ -30,4 +30,19 @@ void idleWorker(Harness& h, const std::string& line, Virtual& keyboard);
 // may be present.
 void usbPedal(Harness& h);
 
+// quillfen-access as root, the program as the user nobody with no rule and no ACL: a whole session
+// through the helper, the program killed, its session made inactive, the processes and requests
+// the helper refuses, and the helper stopped. `pedal` must be the one pedal present.
+void accessHelper(Pedal& pedal, Virtual& mouse, Virtual& keyboard);
+
+// The guest's parts in those checks, each run as nobody. The program captured through the helper
+// (inheriting the pedal's uhid descriptor), says READY and then waits to be killed ("kill") or
+// for its session to end ("session").
+int throughHelper(int uhid, const std::string& mode);
+// A process that asks the helper for the pedal's nodes itself and says what it answered:
+// "pedal", "dumpable", "traced", "mapping" or "sender".
+int ask(const std::string& variant);
+// The other process of "sender": writes a request with the nonce on the inherited connection.
+int sendFor(int fd, const std::string& nonce);
+
 }  // namespace kerneltest

@@ -45,52 +45,12 @@ const std::string unsupported =
     "VEC device found, but its report format is unsupported. No capture available.";
 const std::string changed = "Device or input permission changed. Inspect again.";
 
-Settings guarded() {
-  Settings settings;
-  settings.mappings = {{"left", "space"}, {"middle", "scrollUp"}, {"right", "enter"}};
-  settings.guardScope = "all";
-  return settings;
-}
-
-const std::string activated = "Actions active in the focused app. Guard: all. Keep Quillfen open.";
-
 // Inspects, starts, learns the three pedals and activates with the guard on every button.
 bool capture(Harness& h, const std::string& line, const Send& send) {
   if (!h.inspect(line) || !h.run([](Backend& b) { b.start(true); }, started) || !learnAll(h, send))
     return false;
   h.send([](Backend& b) { b.configure(guarded()); });  // publishes nothing when accepted
   return h.run([](Backend& b) { b.activate(true); }, activated);
-}
-
-struct Counts {
-  int down = 0, up = 0, moves = 0, wheel = 0, hiRes = 0;
-};
-
-Counts count(const std::vector<input_event>& events, std::uint16_t key) {
-  Counts counts;
-  for (const auto& e : events) {
-    if (e.type == EV_KEY && e.code == key)
-      (e.value ? counts.down : counts.up)++;
-    if (e.type == EV_REL && e.code == REL_X)
-      counts.moves++;
-    if (e.type == EV_REL && e.code == REL_WHEEL)
-      counts.wheel += e.value;
-    if (e.type == EV_REL && e.code == REL_WHEEL_HI_RES)
-      counts.hiRes += e.value;
-  }
-  return counts;
-}
-
-void click(Virtual& mouse) {
-  mouse.emit(EV_KEY, BTN_LEFT, 1);
-  mouse.sync();
-  mouse.emit(EV_KEY, BTN_LEFT, 0);
-  mouse.sync();
-}
-
-void move(Virtual& mouse) {
-  mouse.emit(EV_REL, REL_X, 5);
-  mouse.sync();
 }
 
 // Run as the unprivileged user "nobody": inspection must ask for Input Monitoring. Exits 0 when it
@@ -807,6 +767,8 @@ void scenario() {
         "captured as nobody %d; stopped when the keyboard became unreadable: "
         "exit %d",
         capturedByUser, WIFEXITED(userStatus) ? WEXITSTATUS(userStatus) : -1);
+
+  accessHelper(*pedal, mouse, keyboard);
 }
 
 }  // namespace
@@ -824,6 +786,12 @@ int main(int argc, char** argv) {
     return floorProgram(argv[2]);
   if (mode == "--filter")
     return filter();
+  if (argc == 4 && mode == "--through-helper")
+    return throughHelper(std::atoi(argv[2]), argv[3]);
+  if (argc == 3 && mode == "--ask")
+    return ask(argv[2]);
+  if (argc == 4 && mode == "--send")
+    return sendFor(std::atoi(argv[2]), argv[3]);
   if (mode == "--unprivileged")
     return unprivileged();
   if (mode == "--revoked")

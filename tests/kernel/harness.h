@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "backend/backend.h"
+#include "core/settings.h"
 #include "tests/kernel/devices.h"
 
 namespace kerneltest {
@@ -151,6 +152,49 @@ class Harness {
   };
   std::shared_ptr<Mailbox> mailbox;
 };
+
+// Space, a scroll up and Return on the three pedals, with the click guard on every button.
+inline Settings guarded() {
+  Settings settings;
+  settings.mappings = {{"left", "space"}, {"middle", "scrollUp"}, {"right", "enter"}};
+  settings.guardScope = "all";
+  return settings;
+}
+
+inline const std::string activated =
+    "Actions active in the focused app. Guard: all. Keep Quillfen open.";
+
+// What a stream of evdev events holds: downs and ups of one key, moves, and the wheel's turns.
+struct Counts {
+  int down = 0, up = 0, moves = 0, wheel = 0, hiRes = 0;
+};
+
+inline Counts count(const std::vector<input_event>& events, std::uint16_t key) {
+  Counts counts;
+  for (const auto& e : events) {
+    if (e.type == EV_KEY && e.code == key)
+      (e.value ? counts.down : counts.up)++;
+    if (e.type == EV_REL && e.code == REL_X)
+      counts.moves++;
+    if (e.type == EV_REL && e.code == REL_WHEEL)
+      counts.wheel += e.value;
+    if (e.type == EV_REL && e.code == REL_WHEEL_HI_RES)
+      counts.hiRes += e.value;
+  }
+  return counts;
+}
+
+inline void click(Virtual& mouse) {
+  mouse.emit(EV_KEY, BTN_LEFT, 1);
+  mouse.sync();
+  mouse.emit(EV_KEY, BTN_LEFT, 0);
+  mouse.sync();
+}
+
+inline void move(Virtual& mouse) {
+  mouse.emit(EV_REL, REL_X, 5);
+  mouse.sync();
+}
 
 inline std::string deviceLine(const std::string& name, std::uint64_t instance) {
   return name + " \u00B7 05f3:00ff \u00B7 two-byte candidate protocol \u00B7 registry " +

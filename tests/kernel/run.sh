@@ -22,9 +22,15 @@ cp "$busybox" "$root/bin/busybox"
 cp "$here/init" "$root/init"
 cp "$guest" "$root/bin/guest"
 echo "$*" >"$root/arguments"
-# The guest program is linked dynamically (libudev is shared only): copy its libraries and the
+# quillfen-access, when given (QUILLFEN_KERNEL_ACCESS), built to serve /bin/guest.
+programs=("$guest")
+if [ -n "${QUILLFEN_KERNEL_ACCESS:-}" ]; then
+  cp "$QUILLFEN_KERNEL_ACCESS" "$root/bin/quillfen-access"
+  programs+=("$QUILLFEN_KERNEL_ACCESS")
+fi
+# The programs are linked dynamically (libudev is shared only): copy their libraries and the
 # loader to the same paths.
-for library in $(ldd "$guest" | grep -o '/[^ ]*'); do
+for library in $(for program in "${programs[@]}"; do ldd "$program"; done | grep -o '/[^ ]*' | sort -u); do
   mkdir -p "$root$(dirname "$library")"
   cp -L "$library" "$root$library"
 done
@@ -34,7 +40,11 @@ if [ -n "${QUILLFEN_KERNEL_EXTRA:-}" ]; then
   cp -a "$QUILLFEN_KERNEL_EXTRA/." "$root/"
 fi
 "$root/bin/busybox" depmod -b "$root" "$version"
-(cd "$root" && find . | "$root/bin/busybox" cpio -o -H newc 2>/dev/null | gzip -1) >"$work/initramfs.gz"
+# Every file root's and writable by root alone, whoever builds the archive and whatever their
+# umask: the helper serves only a program, and code, that root alone may change.
+chmod -R go-w "$root"
+(cd "$root" && find . | "$root/bin/busybox" cpio -o -H newc -R 0:0 2>/dev/null | gzip -1) \
+  >"$work/initramfs.gz"
 
 # QUILLFEN_KERNEL_ACCEL=tcg runs without KVM, as machines without it do, even where it is there.
 if [ "${QUILLFEN_KERNEL_ACCEL:-}" != tcg ] && [ -w /dev/kvm ] && grep -qE '\b(vmx|svm)\b' /proc/cpuinfo; then

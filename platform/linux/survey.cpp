@@ -1,4 +1,4 @@
-#include "app/access.h"
+#include "platform/linux/survey.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,9 +6,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
+#include "platform/linux/role.h"
 #include "platform/linux/sysfs.h"
+#include "platform/platform.h"
+
+namespace linuxplatform {
 
 namespace {
 
@@ -24,16 +29,13 @@ std::string readText(const fs::path& path) {
   return result;
 }
 
-Node::State opens(const fs::path& path, int mode) {
-  const int fd = ::open(path.c_str(), mode | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
-    return Node::State::opened;
-  }
+Finding::State opens(Nodes& nodes, protocol::Kind kind, const std::string& path, int mode) {
+  if (const Opened opened = nodes.open(kind, path, mode | O_NONBLOCK | O_CLOEXEC))
+    return Finding::State::opened;
   // No node, or a node whose driver is not there (a module not loaded, or absent).
   if (errno == ENOENT || errno == ENODEV || errno == ENXIO)
-    return Node::State::missing;
-  return Node::State::denied;
+    return Finding::State::missing;
+  return Finding::State::denied;
 }
 
 // Whether a module list of the kernel (modules.dep, modules.builtin) names uinput's module file,
@@ -74,17 +76,17 @@ std::vector<fs::path> entries(const fs::path& folder, const std::string& prefix)
 
 }  // namespace
 
-Findings survey(const fs::path& root) {
-  std::vector<Node> pedal;
-  std::vector<Node> inputs;
+Findings survey(const fs::path& root, Nodes& nodes) {
+  std::vector<Finding> pedal;
+  std::vector<Finding> inputs;
   for (const fs::path& entry : entries(root / "sys/class/hidraw", "hidraw")) {
     const std::string uevent = readText(entry / "device/uevent");
-    const auto id = linuxplatform::ueventValue(uevent, "HID_ID");
-    const auto parsed = id ? linuxplatform::parseHidId(*id) : std::nullopt;
+    const auto id = ueventValue(uevent, "HID_ID");
+    const auto parsed = id ? parseHidId(*id) : std::nullopt;
     if (!parsed || parsed->vendor != 0x05F3 || parsed->product != 0x00FF)
       continue;
-    const auto name = linuxplatform::ueventValue(uevent, "HID_NAME");
-    pedal.push_back({Node::Use::pedal, (root / "dev" / entry.filename()).string(),
+    const auto name = ueventValue(uevent, "HID_NAME");
+    pedal.push_back({Finding::Use::pedal, (root / "dev" / entry.filename()).string(),
                      name ? std::string(*name) : std::string()});
   }
   for (const fs::path& entry : entries(root / "sys/class/input", "event")) {
@@ -92,25 +94,32 @@ Findings survey(const fs::path& root) {
     const std::string name = readText(device / "name");
     const fs::path node = root / "dev/input" / entry.filename();
     if (isPedal(readText(device / "id/vendor"), readText(device / "id/product"))) {
-      pedal.push_back({Node::Use::pedal, node.string(), name});
+      pedal.push_back({Finding::Use::pedal, node.string(), name});
       continue;
     }
     // Keyboards (a key the recovery chord uses) and pointing devices (a left button); the
     // program's own virtual devices are left out.
-    if (readText(device / "phys").starts_with("quillfen/"))
+    if (readText(device / "phys").starts_with(ourPhysPrefix))
       continue;
-    const auto keys = linuxplatform::parseCapabilities(readText(device / "capabilities/key"));
-    const bool keyboard = keys && linuxplatform::hasCapability(*keys, 88);    // F12
-    const bool pointer = keys && linuxplatform::hasCapability(*keys, 0x110);  // left button
+    const auto keys = parseCapabilities(readText(device / "capabilities/key"));
+    const bool keyboard = keys && hasCapability(*keys, 88);    // F12
+    const bool pointer = keys && hasCapability(*keys, 0x110);  // left button
     if (keyboard || pointer)
-      inputs.push_back({Node::Use::input, node.string(), name});
+      inputs.push_back({Finding::Use::input, node.string(), name});
   }
   Findings found;
   found.nodes = pedal;
   found.nodes.insert(found.nodes.end(), inputs.begin(), inputs.end());
-  found.nodes.push_back({Node::Use::uinput, (root / "dev/uinput").string(), ""});
-  for (Node& node : found.nodes)
-    node.state = opens(node.path, node.use == Node::Use::uinput ? O_WRONLY : O_RDONLY);
+  found.nodes.push_back({Finding::Use::uinput, (root / "dev/uinput").string(), ""});
+  found.route = nodes.route();
+  const protocol::Kind kinds[] = {protocol::Kind::pedal, protocol::Kind::input,
+                                  protocol::Kind::uinput};
+  for (Finding& node : found.nodes)
+    node.state = opens(nodes, kinds[static_cast<int>(node.use)], node.path,
+                       node.use == Finding::Use::uinput ? O_WRONLY : O_RDONLY);
+  // What the helper said last: a refusal may have come with the first request.
+  found.refusal = nodes.refusal();
+  found.root = geteuid() == 0;
 
   found.release = readText(root / "proc/sys/kernel/osrelease");
   const fs::path modules = root / "lib/modules" / found.release;
@@ -124,31 +133,83 @@ Findings survey(const fs::path& root) {
   return found;
 }
 
+namespace {
+
+// Where the nodes come from, in a sentence or two.
+std::string where(const Findings& found) {
+  using protocol::Status;
+  if (found.route == Route::helper) {
+    switch (found.refusal) {
+      case Status::granted:
+        return "quillfen-access, this computer's device helper, hands these devices to the "
+               "installed Quillfen alone, while your session is the active one.";
+      case Status::session:
+        return "quillfen-access, this computer's device helper, hands these devices over only "
+               "while your session is the active one at this computer, never to a remote one. "
+               "Switch to it at the computer and click Permissions again.";
+      default:
+        break;
+    }
+    // Why it refused, by the helper's status.
+    static const char* const reasons[] = {
+        "it could not be examined",
+        "it is not the installed program",
+        "a debugger or another program traces it",
+        "other programs of yours could attach to it",
+        "it runs code from a file that you or other users can change",
+        "its environment tells it to load other code (LD_PRELOAD, QT_PLUGIN_PATH and the like)",
+        "its session is not the active one",
+        "another process spoke for it",
+        "it holds too many devices",
+        "it could not be examined",
+    };
+    static_assert(std::size(reasons) == protocol::lastStatus + 1);
+    const char* why = reasons[static_cast<int>(found.refusal)];
+    return std::string("quillfen-access, this computer's device helper, refused this Quillfen: ") +
+           why + ". Start Quillfen from your desktop's menu, without such settings.";
+  }
+  if (found.root)
+    return "Quillfen runs as root and opens the devices itself.";
+  if (found.refusal == protocol::Status::program)
+    return "quillfen-access, this computer's device helper, hands devices only to the installed "
+           "Quillfen, and this is another copy: it opens the devices itself.";
+  if (found.refusal == protocol::Status::failed)
+    return "quillfen-access, this computer's device helper, does not answer, so Quillfen opens "
+           "the devices itself. To start the helper again:\n\n"
+           "  sudo systemctl restart quillfen-access.socket";
+  return "Quillfen opens the devices itself: quillfen-access, the device helper that comes with "
+         "Quillfen's package, is not installed here.";
+}
+
+}  // namespace
+
 std::string report(const Findings& found) {
   std::ostringstream text;
   bool denied = false;
   bool pedal = false;
   bool uinput = true;
-  for (const Node& node : found.nodes) {
-    denied = denied || node.state == Node::State::denied;
-    pedal = pedal || node.use == Node::Use::pedal;
-    if (node.use == Node::Use::uinput)
-      uinput = node.state != Node::State::missing;
+  for (const Finding& node : found.nodes) {
+    denied = denied || node.state == Finding::State::denied;
+    pedal = pedal || node.use == Finding::Use::pedal;
+    if (node.use == Finding::Use::uinput)
+      uinput = node.state != Finding::State::missing;
   }
-  const bool all = std::all_of(found.nodes.begin(), found.nodes.end(),
-                               [](const Node& node) { return node.state == Node::State::opened; });
+  const bool all = std::all_of(found.nodes.begin(), found.nodes.end(), [](const Finding& node) {
+    return node.state == Finding::State::opened;
+  });
   text << (all ? "Quillfen can open every device it needs."
                : "Quillfen cannot open every device it needs.")
        << "\n\n";
+  text << where(found) << "\n\n";
   if (!pedal)
     text << "No pedal (05f3:00ff) is plugged in: plug it in and click Permissions again.\n\n";
   const char* headings[] = {"The pedal: read its presses and hold its own keys back",
                             "Keyboards and pointing devices: the recovery keys and the click guard",
                             "/dev/uinput: type the shortcuts"};
   const char* states[] = {"can open     ", "cannot open  ", "missing      "};
-  for (Node::Use use : {Node::Use::pedal, Node::Use::input, Node::Use::uinput}) {
+  for (Finding::Use use : {Finding::Use::pedal, Finding::Use::input, Finding::Use::uinput}) {
     bool first = true;
-    for (const Node& node : found.nodes) {
+    for (const Finding& node : found.nodes) {
       if (node.use != use)
         continue;
       if (first)
@@ -191,17 +252,29 @@ std::string report(const Findings& found) {
         break;
     }
   }
-  if (denied) {
-    text << "To give access to the person logged in at this computer, install the udev rule "
-            "70-quillfen.rules (installing Quillfen does) and make udev apply it:\n\n"
-            "  sudo install -m 644 packaging/70-quillfen.rules /etc/udev/rules.d/\n"
+  // Nodes the program opens itself and may not: the package's helper is the way; a build of
+  // one's own can also run as root, or with the development rule.
+  if (denied && found.route == Route::direct && !found.root) {
+    text << "Install Quillfen's package: its device helper, quillfen-access, hands these devices "
+            "to the installed Quillfen alone, and only while your session is the active one. "
+            "A copy of Quillfen you built yourself can run as root, or open the devices with the "
+            "development rule, which gives them to every program you run (see "
+            "packaging/README.md):\n\n"
+            "  sudo install -m 644 packaging/71-quillfen-uaccess.rules /etc/udev/rules.d/\n"
             "  sudo udevadm control --reload\n"
             "  sudo udevadm trigger\n\n"
-            "Then unplug the pedal and plug it back in, or log out and in again. The guide's "
-            "setup section explains the rule.";
+            "Then unplug the pedal and plug it back in, or log out and in again.";
   }
   std::string result = text.str();
   while (!result.empty() && result.back() == '\n')
     result.pop_back();
   return result;
+}
+
+}  // namespace linuxplatform
+
+std::string platform::accessReport() {
+  // A connection of its own, which ends, and gives back what it was handed, with the survey.
+  linuxplatform::Nodes nodes(geteuid() == 0 ? std::string() : std::string(protocol::socketPath));
+  return linuxplatform::report(linuxplatform::survey("/", nodes));
 }
