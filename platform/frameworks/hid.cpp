@@ -105,6 +105,22 @@ void notify(Manager& manager, std::function<void()> note) {
   manager.queued.push_back(std::move(note));
 }
 
+// Takes a manager or a device off the run loop it is scheduled on, from that loop's thread;
+// another run loop than its own changes nothing.
+template <class T>
+void leaveLoop(const void* ref, Kind kind, CFRunLoopRef runLoop, CFStringRef mode,
+               const char* what) {
+  defaultMode(mode, what);
+  auto& owner = use<T>(ref, kind, what);
+  auto& loop = use<RunLoop>(runLoop, Kind::runLoop, what);
+  std::lock_guard hold(world().mutex);
+  onLoopThread(owner.loop, what);
+  if (owner.loop != &loop)
+    return;
+  unschedule(loop, &owner);
+  owner.loop = nullptr;
+}
+
 }  // namespace
 
 void arrive(const std::shared_ptr<Service>& service) {
@@ -199,15 +215,7 @@ void IOHIDManagerScheduleWithRunLoop(IOHIDManagerRef ref, CFRunLoopRef runLoop,
 
 void IOHIDManagerUnscheduleFromRunLoop(IOHIDManagerRef ref, CFRunLoopRef runLoop,
                                        CFStringRef runLoopMode) {
-  defaultMode(runLoopMode, "IOHIDManagerUnscheduleFromRunLoop");
-  auto& manager = use<Manager>(ref, Kind::manager, "IOHIDManagerUnscheduleFromRunLoop");
-  auto& loop = use<RunLoop>(runLoop, Kind::runLoop, "IOHIDManagerUnscheduleFromRunLoop");
-  std::lock_guard hold(world().mutex);
-  onLoopThread(manager.loop, "IOHIDManagerUnscheduleFromRunLoop");
-  if (manager.loop != &loop)
-    return;
-  unschedule(loop, &manager);
-  manager.loop = nullptr;
+  leaveLoop<Manager>(ref, Kind::manager, runLoop, runLoopMode, "IOHIDManagerUnscheduleFromRunLoop");
 }
 
 void IOHIDManagerSetDeviceMatching(IOHIDManagerRef ref, CFDictionaryRef matching) {
@@ -310,15 +318,7 @@ void IOHIDDeviceScheduleWithRunLoop(IOHIDDeviceRef ref, CFRunLoopRef runLoop,
 
 void IOHIDDeviceUnscheduleFromRunLoop(IOHIDDeviceRef ref, CFRunLoopRef runLoop,
                                       CFStringRef runLoopMode) {
-  defaultMode(runLoopMode, "IOHIDDeviceUnscheduleFromRunLoop");
-  auto& device = use<Device>(ref, Kind::device, "IOHIDDeviceUnscheduleFromRunLoop");
-  auto& loop = use<RunLoop>(runLoop, Kind::runLoop, "IOHIDDeviceUnscheduleFromRunLoop");
-  std::lock_guard hold(world().mutex);
-  onLoopThread(device.loop, "IOHIDDeviceUnscheduleFromRunLoop");
-  if (device.loop != &loop)
-    return;
-  unschedule(loop, &device);
-  device.loop = nullptr;
+  leaveLoop<Device>(ref, Kind::device, runLoop, runLoopMode, "IOHIDDeviceUnscheduleFromRunLoop");
 }
 
 void IOHIDDeviceRegisterInputReportCallback(IOHIDDeviceRef ref, uint8_t* report,

@@ -49,8 +49,8 @@ TEST(Place, MinimumWidthMakesRoomForTheWidestRow) {
   EXPECT_EQ(minimumWidthFor(700, 15), 700 + 48 + 15);
 }
 
-// A folder of the test's own.
-class Devices : public testing::Test {
+// A folder of the test's own for the lock.
+class Lock : public testing::Test {
  protected:
   void SetUp() override {
     root = scratchFolder("devices");
@@ -61,7 +61,7 @@ class Devices : public testing::Test {
   fs::path root;
 };
 
-TEST_F(Devices, OneInstanceHoldsTheLock) {
+TEST_F(Lock, OneInstanceHoldsTheLock) {
   {
     const Instance first(root);
     EXPECT_TRUE(first.first());
