@@ -18,48 +18,29 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using linuxplatform::Nodes;
 using linuxplatform::Opened;
 using linuxplatform::Route;
 using protocol::Kind;
 using protocol::Status;
 
-class Asking : public testing::Test {
+class Asking : public Served {
  protected:
   void SetUp() override {
-    folder = scratchFolder("nodes");
-    ASSERT_FALSE(folder.empty());
-    serving = std::make_unique<Serving>(folder);
-    ASSERT_TRUE(serving->listening());
+    Served::SetUp();
+    if (HasFatalFailure())
+      return;
     nodes = std::make_unique<Nodes>(serving->socket);
     nodes->undumpable = false;  // this test process stays as it is
     nodes->listen([](void* context) { ++*static_cast<int*>(context); }, &told);
   }
   void TearDown() override {
     nodes.reset();
-    serving.reset();
-    fs::remove_all(folder);
+    Served::TearDown();
   }
 
-  std::string node(Kind kind, const std::string& name, bool evdev) {
-    const std::string path = (folder / name).string();
-    put(path, name);
-    serving->with([&](Serving::Told& state) { state.nodes[kind].emplace_back(path, evdev); });
-    return path;
-  }
   int finds() {
     return serving->with([](Serving::Told& state) { return state.finds; });
-  }
-  std::vector<std::string> revoked(std::size_t atLeast) {
-    std::vector<std::string> seen;
-    for (int i = 0; i < 200; ++i) {
-      seen = serving->with([](Serving::Told& state) { return state.revoked; });
-      if (seen.size() >= atLeast)
-        break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return seen;
   }
   static bool same(const Opened& opened, const std::string& path) {
     struct stat a {};
@@ -67,8 +48,6 @@ class Asking : public testing::Test {
     return fstat(opened.get(), &a) == 0 && stat(path.c_str(), &b) == 0 && a.st_ino == b.st_ino;
   }
 
-  fs::path folder;
-  std::unique_ptr<Serving> serving;
   std::unique_ptr<Nodes> nodes;
   int told = 0;  // the listener's calls
 };
@@ -104,11 +83,11 @@ TEST_F(Asking, AClosedNodeGoesBackToTheHelper) {
   Opened uinput = nodes->open(Kind::uinput, u, O_WRONLY);
   ASSERT_TRUE(input && uinput);
   input.reset();
-  EXPECT_EQ(revoked(1), std::vector<std::string>{a});
+  EXPECT_EQ(revokedAtLeast(1), std::vector<std::string>{a});
   uinput.reset();
   nodes.reset();  // the connection's end takes back whatever is left: nothing
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(revoked(0), std::vector<std::string>{a}) << "uinput is never taken back";
+  EXPECT_EQ(revoked(), std::vector<std::string>{a}) << "uinput is never taken back";
 }
 
 TEST_F(Asking, TheEndOfTheConnectionIsToldAndItsNodesAreNoLongerCurrent) {

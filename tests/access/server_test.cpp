@@ -20,40 +20,12 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using linuxplatform::Fd;
 using protocol::Kind;
 using protocol::Status;
 
-class Server : public testing::Test {
+class Server : public Served {
  protected:
-  void SetUp() override {
-    folder = scratchFolder("helper");
-    ASSERT_FALSE(folder.empty());
-    serving = std::make_unique<Serving>(folder);
-    ASSERT_TRUE(serving->listening());
-  }
-  void TearDown() override {
-    serving.reset();
-    fs::remove_all(folder);
-  }
-
-  // A node of `kind`: a file of its own.
-  std::string node(Kind kind, const std::string& name, bool evdev) {
-    const std::string path = (folder / name).string();
-    put(path, name);
-    serving->with([&](Serving::Told& told) { told.nodes[kind].emplace_back(path, evdev); });
-    return path;
-  }
-  std::vector<std::string> revoked() {
-    return serving->with([](Serving::Told& told) { return told.revoked; });
-  }
-  // Waits up to two seconds for `count` revocations.
-  std::vector<std::string> revokedAtLeast(std::size_t count) {
-    for (int i = 0; i < 200 && revoked().size() < count; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return revoked();
-  }
   static ino_t inode(int fd) {
     struct stat info {};
     fstat(fd, &info);
@@ -64,9 +36,6 @@ class Server : public testing::Test {
     stat(path.c_str(), &info);
     return info.st_ino;
   }
-
-  fs::path folder;
-  std::unique_ptr<Serving> serving;
 };
 
 TEST_F(Server, HandsEveryNodeOfAKindOverAndTakesEvdevOnesBack) {

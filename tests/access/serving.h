@@ -10,15 +10,20 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "../support/files.h"
 #include "access/server.h"
 #include "platform/linux/fd.h"
 
@@ -114,4 +119,39 @@ class Serving {
   std::mutex lock_;
   Told told_;
   std::thread thread_;
+};
+
+// A test with the server on a scratch folder of its own, its nodes plain files there.
+class Served : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder = scratchFolder("served");
+    ASSERT_FALSE(folder.empty());
+    serving = std::make_unique<Serving>(folder);
+    ASSERT_TRUE(serving->listening());
+  }
+  void TearDown() override {
+    serving.reset();
+    std::filesystem::remove_all(folder);
+  }
+
+  // A node of `kind`: a file of its own, holding its name.
+  std::string node(protocol::Kind kind, const std::string& name, bool evdev) {
+    const std::string path = (folder / name).string();
+    put(path, name);
+    serving->with([&](Serving::Told& told) { told.nodes[kind].emplace_back(path, evdev); });
+    return path;
+  }
+  std::vector<std::string> revoked() {
+    return serving->with([](Serving::Told& told) { return told.revoked; });
+  }
+  // Waits up to two seconds for `count` revocations.
+  std::vector<std::string> revokedAtLeast(std::size_t count) {
+    for (int i = 0; i < 200 && revoked().size() < count; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return revoked();
+  }
+
+  std::filesystem::path folder;
+  std::unique_ptr<Serving> serving;
 };
