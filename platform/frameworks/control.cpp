@@ -87,12 +87,12 @@ void reset() {
 
 std::uint64_t plug(const Properties& properties) {
   auto made = std::make_shared<Service>();
-  made->values["VendorID"] = worldNumber(properties.vendor);
-  made->values["ProductID"] = worldNumber(properties.product);
+  made->values[kIOHIDVendorIDKey] = worldNumber(properties.vendor);
+  made->values[kIOHIDProductIDKey] = worldNumber(properties.product);
   for (const auto& [key, property] :
-       {std::pair<const char*, const platform::Property&>{"Transport", properties.transport},
-        {"MaxInputReportSize", properties.maxInputReportSize},
-        {"Product", properties.name}}) {
+       {std::pair<const char*, const platform::Property&>{kIOHIDTransportKey, properties.transport},
+        {kIOHIDMaxInputReportSizeKey, properties.maxInputReportSize},
+        {kIOHIDProductKey, properties.name}}) {
     if (const Object* object = value(property))
       made->values[key] = object;
   }
@@ -149,7 +149,7 @@ bool deliver(std::uint64_t registryID, std::vector<std::uint8_t> bytes, platform
   RunLoop* loop = device->loop;
   hand(*loop, device, [device, loop, bytes = std::move(bytes), result, reportID] {
     std::unique_lock inner(world().mutex);
-    if (!device->open || device->loop != loop || !device->service->present)
+    if (device->service->opener != device || device->loop != loop || !device->service->present)
       return;
     const auto size = std::min<CFIndex>(device->length, static_cast<CFIndex>(bytes.size()));
     if (size > 0)

@@ -105,6 +105,20 @@ void notify(Manager& manager, std::function<void()> note) {
   manager.queued.push_back(std::move(note));
 }
 
+// Puts a manager or a device on `runLoop`, from that loop's thread; one already on another
+// thread's run loop is a fault. World mutex held.
+template <class T>
+T& joinLoop(const void* ref, Kind kind, CFRunLoopRef runLoop, CFStringRef mode, const char* what) {
+  defaultMode(mode, what);
+  auto& owner = use<T>(ref, kind, what);
+  auto& loop = use<RunLoop>(runLoop, Kind::runLoop, what);
+  onLoopThread(&loop, what);
+  onLoopThread(owner.loop, what);
+  owner.loop = &loop;
+  schedule(loop, &owner);
+  return owner;
+}
+
 // Takes a manager or a device off the run loop it is scheduled on, from that loop's thread;
 // another run loop than its own changes nothing.
 template <class T>
@@ -199,18 +213,13 @@ IOReturn IOHIDManagerClose(IOHIDManagerRef ref, IOOptionBits) {
 
 void IOHIDManagerScheduleWithRunLoop(IOHIDManagerRef ref, CFRunLoopRef runLoop,
                                      CFStringRef runLoopMode) {
-  defaultMode(runLoopMode, "IOHIDManagerScheduleWithRunLoop");
-  auto& manager = use<Manager>(ref, Kind::manager, "IOHIDManagerScheduleWithRunLoop");
-  auto& loop = use<RunLoop>(runLoop, Kind::runLoop, "IOHIDManagerScheduleWithRunLoop");
   std::lock_guard hold(world().mutex);
-  onLoopThread(&loop, "IOHIDManagerScheduleWithRunLoop");
-  onLoopThread(manager.loop, "IOHIDManagerScheduleWithRunLoop");
-  manager.loop = &loop;
-  schedule(loop, &manager);
+  auto& manager = joinLoop<Manager>(ref, Kind::manager, runLoop, runLoopMode,
+                                    "IOHIDManagerScheduleWithRunLoop");
   std::vector<std::function<void()>> queued(manager.queued);
   forget(manager);
   for (auto& note : queued)
-    hand(loop, &manager, std::move(note));
+    hand(*manager.loop, &manager, std::move(note));
 }
 
 void IOHIDManagerUnscheduleFromRunLoop(IOHIDManagerRef ref, CFRunLoopRef runLoop,
@@ -280,7 +289,6 @@ IOReturn IOHIDDeviceOpen(IOHIDDeviceRef ref, IOOptionBits options) {
   if (!sim::state().listen)
     return kIOReturnNotPermitted;
   service.opener = &device;
-  device.open = true;
   return kIOReturnSuccess;
 }
 
@@ -290,7 +298,6 @@ IOReturn IOHIDDeviceClose(IOHIDDeviceRef ref, IOOptionBits) {
   onLoopThread(device.loop, "IOHIDDeviceClose");
   if (device.service->opener == &device)
     device.service->opener = nullptr;
-  device.open = false;
   return kIOReturnSuccess;
 }
 
@@ -305,15 +312,8 @@ CFTypeRef IOHIDDeviceGetProperty(IOHIDDeviceRef ref, CFStringRef key) {
 
 void IOHIDDeviceScheduleWithRunLoop(IOHIDDeviceRef ref, CFRunLoopRef runLoop,
                                     CFStringRef runLoopMode) {
-  defaultMode(runLoopMode, "IOHIDDeviceScheduleWithRunLoop");
-  auto& device = use<Device>(ref, Kind::device, "IOHIDDeviceScheduleWithRunLoop");
-  auto& loop = use<RunLoop>(runLoop, Kind::runLoop, "IOHIDDeviceScheduleWithRunLoop");
   std::lock_guard hold(world().mutex);
-  onLoopThread(&loop, "IOHIDDeviceScheduleWithRunLoop");
-  if (device.loop != nullptr && device.loop != &loop)
-    fault("IOHIDDeviceScheduleWithRunLoop: a device on two run loops is not modelled");
-  device.loop = &loop;
-  schedule(loop, &device);
+  joinLoop<Device>(ref, Kind::device, runLoop, runLoopMode, "IOHIDDeviceScheduleWithRunLoop");
 }
 
 void IOHIDDeviceUnscheduleFromRunLoop(IOHIDDeviceRef ref, CFRunLoopRef runLoop,

@@ -5,15 +5,11 @@
 // which lets the event pass and tells the callback with kCGEventTapDisabledByTimeout; the system's
 // limit is not documented, the double's is five seconds.
 
-#include <chrono>
-
 #include "platform/frameworks/world.h"
 
 namespace frameworks {
 
 namespace {
-
-constexpr auto tapTimeout = std::chrono::seconds(5);
 
 Event* makeEvent(CGEventType type) {
   auto* event = make<Event>();
@@ -21,16 +17,18 @@ Event* makeEvent(CGEventType type) {
   return event;
 }
 
-// The port of a live tap: valid, enabled, its source on a run loop. World mutex held.
-Port* liveTap(std::uint32_t type) {
+// The port of a live tap for any of the event types in `types`: valid, enabled, its source on a
+// run loop. World mutex held.
+Port* liveTap(CGEventMask types) {
   for (Object* object : live(Kind::port)) {
     auto* port = static_cast<Port*>(object);
     if (port->valid && port->enabled && port->source != nullptr && port->source->loop != nullptr &&
-        type < 64 && (port->mask >> type & 1) != 0)
+        (port->mask & types) != 0)
       return port;
   }
   return nullptr;
 }
+constexpr CGEventMask anyType = ~CGEventMask{0};
 
 // Calls the tap's callback with an event of `type`, as the system does on the tap's run loop;
 // returns whether the callback dropped it. The port is held for the length of the call, so the
@@ -226,54 +224,40 @@ void CGEventTapEnable(CFMachPortRef tap, bool enable) {
 namespace sim {
 
 Mouse click(std::uint32_t type, std::int64_t button, std::int64_t tag) {
-  struct Verdict {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool decided = false;
-    Mouse mouse = Mouse::unseen;
-  };
-  auto verdict = std::make_shared<Verdict>();
+  if (type >= 64)
+    return Mouse::unseen;
+  const CGEventMask types = CGEventMask{1} << type;
+  auto verdict = std::make_shared<sim::Verdict>();
   {
     std::lock_guard hold(world().mutex);
-    Port* port = liveTap(type);
+    Port* port = liveTap(types);
     if (port == nullptr)
       return Mouse::unseen;
     hand(*port->source->loop, port->source, [port, type, button, tag, verdict] {
       const bool dropped = callout(*port, static_cast<CGEventType>(type), button, tag);
-      std::lock_guard told(verdict->mutex);
-      verdict->decided = true;
-      verdict->mouse = dropped ? Mouse::dropped : Mouse::passed;
-      verdict->done.notify_all();
+      verdict->tell(dropped ? Mouse::dropped : Mouse::passed);
     });
   }
-  std::unique_lock hold(verdict->mutex);
-  if (verdict->done.wait_for(hold, tapTimeout, [&] { return verdict->decided; }))
-    return verdict->mouse;
-  hold.unlock();
+  if (const auto mouse = verdict->await())
+    return *mouse;
   // The tap held the event too long: the system lets it pass and disables the tap.
   std::lock_guard world_(world().mutex);
-  if (Port* port = liveTap(type))
+  if (Port* port = liveTap(types))
     disable(*port, kCGEventTapDisabledByTimeout);
   return Mouse::passed;
 }
 
 bool disableTap(std::uint32_t why) {
   std::lock_guard hold(world().mutex);
-  for (std::uint32_t type = 0; type < 64; ++type) {
-    if (Port* port = liveTap(type)) {
-      disable(*port, static_cast<CGEventType>(why));
-      return true;
-    }
-  }
-  return false;
+  Port* port = liveTap(anyType);
+  if (port != nullptr)
+    disable(*port, static_cast<CGEventType>(why));
+  return port != nullptr;
 }
 
 bool tapLive() {
   std::lock_guard hold(world().mutex);
-  for (std::uint32_t type = 0; type < 64; ++type)
-    if (liveTap(type) != nullptr)
-      return true;
-  return false;
+  return liveTap(anyType) != nullptr;
 }
 
 }  // namespace sim

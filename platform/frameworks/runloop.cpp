@@ -11,9 +11,11 @@ namespace frameworks {
 
 namespace {
 
-// Work left on a run loop whose thread has ended is never done.
-void dropPending(RunLoop& loop) {
+// Work left on a run loop whose thread has ended is never done, and none is taken after it: the
+// flag is set under the same lock `hand` tests it under.
+void endLoop(RunLoop& loop) {
   std::lock_guard hold(loop.mutex);
+  loop.ended = true;
   sim::state().pending.fetch_sub(static_cast<std::int64_t>(loop.pending.size()));
   loop.pending.clear();
 }
@@ -23,8 +25,7 @@ struct Holder {
   ~Holder() {
     if (loop == nullptr)
       return;
-    loop->ended = true;
-    dropPending(*loop);
+    endLoop(*loop);
     release(loop);
   }
 };
@@ -54,11 +55,11 @@ void onLoopThread(const RunLoop* loop, const char* what) {
 }
 
 void hand(RunLoop& loop, const Object* source, std::function<void()> work) {
-  if (loop.ended)
-    return;
-  sim::state().pending.fetch_add(1);
   {
     std::lock_guard hold(loop.mutex);
+    if (loop.ended)
+      return;
+    sim::state().pending.fetch_add(1);
     loop.pending.push_back({source, std::move(work)});
   }
   loop.wake.notify_one();

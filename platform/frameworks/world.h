@@ -138,8 +138,7 @@ struct Registration {
 
 struct Device : Object {
   Device() : Object(Kind::device) {}
-  std::shared_ptr<Service> service;
-  bool open = false;
+  std::shared_ptr<Service> service;  // open while its opener is this device
   RunLoop* loop = nullptr;
   std::vector<Registration> callbacks;
   bool applying = false;  // the callbacks are being called for a report

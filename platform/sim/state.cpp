@@ -2,6 +2,8 @@
 
 #include "platform/sim/state.h"
 
+#include <chrono>
+
 namespace sim {
 
 State& state() {
@@ -130,6 +132,20 @@ void fail(Op op, int after) {
 void heal(Op op) {
   std::lock_guard hold(state().mutex);
   state().failing.erase(op);
+}
+
+void Verdict::tell(Mouse mouse) {
+  {
+    std::lock_guard hold(mutex_);
+    mouse_ = mouse;
+  }
+  told_.notify_all();
+}
+
+std::optional<Mouse> Verdict::await() {
+  std::unique_lock hold(mutex_);
+  told_.wait_for(hold, std::chrono::seconds(5), [this] { return mouse_.has_value(); });
+  return mouse_;
 }
 
 }  // namespace sim

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,5 +47,18 @@ bool failing(Op op);
 // The initial state: every permission granted, nothing held, posted or failing, the clock at
 // 1000 s. Call with the mutex held.
 void resetState();
+
+// What a tap's callback made of a click, told from the tap's run loop to the clicking thread, which
+// waits for it at most five seconds: the system's limit on a tap holding an event.
+class Verdict {
+ public:
+  void tell(Mouse mouse);
+  std::optional<Mouse> await();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable told_;
+  std::optional<Mouse> mouse_;
+};
 
 }  // namespace sim

@@ -1,7 +1,5 @@
 // The mouse event tap of the simulated platform.
 
-#include <chrono>
-
 #include "platform/sim/world.h"
 
 namespace platform {
@@ -86,12 +84,6 @@ bool tapLive() {
 }
 
 Mouse click(std::uint32_t type, std::int64_t button, std::int64_t tag) {
-  struct Verdict {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool decided = false;
-    Mouse mouse = Mouse::unseen;
-  };
   auto verdict = std::make_shared<Verdict>();
   auto event = std::make_shared<platform::EventObject>();
   event->type = type;
@@ -122,17 +114,10 @@ Mouse click(std::uint32_t type, std::int64_t button, std::int64_t tag) {
     if (callback != nullptr)
       mouse = callback(nullptr, type, event.get(), userInfo) == nullptr ? Mouse::dropped
                                                                         : Mouse::passed;
-    {
-      std::lock_guard hold(verdict->mutex);
-      verdict->decided = true;
-      verdict->mouse = mouse;
-    }
-    verdict->done.notify_all();
+    verdict->tell(mouse);
     return callback != nullptr;
   });
-  std::unique_lock hold(verdict->mutex);
-  verdict->done.wait_for(hold, std::chrono::seconds(5), [&] { return verdict->decided; });
-  return verdict->mouse;
+  return verdict->await().value_or(Mouse::unseen);
 }
 
 bool disableTap(std::uint32_t why) {

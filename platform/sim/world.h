@@ -4,7 +4,6 @@
 // guards every field of `World` and of the objects below; it is never held while a callback of
 // the program runs.
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -12,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <vector>
 
 #include "platform/platform.h"
