@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -67,6 +68,19 @@ std::string environment(const char* name) {
 // connection or in painting), and so does a window that cannot be drawn.
 std::atomic<bool> starting = false;
 QtMessageHandler standard = nullptr;
+
+// True from the twentieth call within a second. Painting messages come from the window's thread
+// alone.
+bool flooded() {
+  static auto since = std::chrono::steady_clock::now();
+  static int count = 0;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - since > std::chrono::seconds(1)) {
+    since = now;
+    count = 0;
+  }
+  return ++count >= 20;
+}
 void messages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (starting && type == QtFatalMsg) {
     const std::string display = environment("DISPLAY");
@@ -86,8 +100,9 @@ void messages(QtMsgType type, const QMessageLogContext& context, const QString& 
     fail("cannot start a thread (" + why.toStdString() +
          "); quitting, which releases any device Quillfen held");
   }
-  // A window whose picture cannot be allocated would go on, unpainted, with a flood of messages.
-  if (text.startsWith("QPainter::begin: Paint device returned engine == 0"))
+  // A window whose picture cannot be allocated would go on, unpainted, with a flood of messages
+  // (dozens for one drawing of the window); one alone comes of painting an empty image.
+  if (text.startsWith("QPainter::begin: Paint device returned engine == 0") && flooded())
     fail(
         "cannot draw the window (no memory for its picture); quitting, which releases any device "
         "Quillfen held");
@@ -95,40 +110,34 @@ void messages(QtMsgType type, const QMessageLogContext& context, const QString& 
     standard(type, context, text);
 }
 
-// GLib, under Qt's event loop, ends the process with a trap when it cannot make a wake-up pipe.
-// A descriptor limit too small for the window, its buses and the input devices is raised to what
-// the hard limit allows, or said in one line.
-void checkDescriptors() {
-  constexpr rlim_t needed = 64;
+// A soft limit of `resource` below `needed` is raised to `raised` where the hard limit allows, or
+// the program ends with `why` of the hard limit.
+void ensureLimit(int resource, rlim_t needed, rlim_t raised, std::string (*why)(rlim_t hard)) {
   rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= needed)
-    return;
-  if (limit.rlim_max >= needed) {
-    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 1024);
-    if (setrlimit(RLIMIT_NOFILE, &limit) == 0)
-      return;
-  }
-  fail("too few file descriptors (the limit is " + std::to_string(limit.rlim_max) +
-       ", the window and the devices need " + std::to_string(needed) + "); nothing was captured");
-}
-
-// The libraries under the window (fontconfig, Qt, GLib) abort or crash when an allocation fails,
-// and a small address space makes allocations and thread stacks fail anywhere. The window runs in
-// about 460 MiB on a desktop (thread stacks and malloc's per-thread arenas are most of it); a limit
-// below 1 GiB is raised to that if the hard limit allows, or said in one line before anything
-// starts.
-void checkAddressSpace() {
-  constexpr rlim_t needed = rlim_t{1} << 30;
-  rlimit limit{};
-  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur >= needed)
+  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur >= needed)
     return;  // no limit is RLIM_INFINITY, the largest value
   if (limit.rlim_max >= needed) {
-    limit.rlim_cur = needed;
-    if (setrlimit(RLIMIT_AS, &limit) == 0)
+    limit.rlim_cur = std::min(limit.rlim_max, raised);
+    if (setrlimit(resource, &limit) == 0)
       return;
   }
-  fail("too little address space (the limit is " + std::to_string(limit.rlim_max >> 20) +
-       " MiB, the window needs " + std::to_string(needed >> 20) + " MiB); nothing was captured");
+  fail(why(limit.rlim_max));
+}
+
+// GLib, under Qt's event loop, ends the process with a trap when it cannot make a wake-up pipe:
+// the window, its buses and the input devices need 64 descriptors. And the libraries under the
+// window (fontconfig, Qt, GLib) abort or crash when an allocation fails, which a small address
+// space makes happen anywhere: the window runs in about 460 MiB on a desktop (thread stacks and
+// malloc's per-thread arenas are most of it), so it asks for 1 GiB.
+void checkLimits() {
+  ensureLimit(RLIMIT_NOFILE, 64, 1024, [](rlim_t hard) {
+    return "too few file descriptors (the limit is " + std::to_string(hard) +
+           ", the window and the devices need 64); nothing was captured";
+  });
+  ensureLimit(RLIMIT_AS, rlim_t{1} << 30, rlim_t{1} << 30, [](rlim_t hard) {
+    return "too little address space (the limit is " + std::to_string(hard >> 20) +
+           " MiB, the window needs 1024 MiB); nothing was captured";
+  });
 }
 
 // A failure nobody caught ends the program with its reason, not with an abort.
@@ -186,8 +195,7 @@ void watchSignals() {
 
 int runWindow(int argc, char** argv) {
   std::set_terminate(unexpected);
-  checkDescriptors();
-  checkAddressSpace();
+  checkLimits();
   starting = true;
   standard = qInstallMessageHandler(messages);
   QApplication application(argc, argv);
