@@ -77,6 +77,7 @@ class Backend : public std::enable_shared_from_this<Backend> {
   void run();
   void watch(double now, double beat);
   bool eligible();
+  bool onlyInspectedPresent();
   void publish(const std::string& message);
 
   // Report handling and actions (report.cpp).

@@ -5,14 +5,8 @@
 
 void Backend::start(bool reviewed) {
   // An identity of 0 means the inspection could not read the service's registry entry ID: such a
-  // device could not be told apart from another one later, so it is never seized. The one device
-  // present must be the inspected one: the selected reference still answers its own ID after its
-  // pedal is unplugged, so only the present device's ID tells an exchanged pedal apart.
-  const auto onlyTheInspected = [this] {
-    const auto devices = platform::managerCopyDevices(manager);
-    return devices.size() == 1 && platform::deviceRegistryEntryID(devices.front()) == identity;
-  };
-  if (captured || !reviewed || !selected || !onlyTheInspected() || identity == 0 ||
+  // device could not be told apart from another one later, so it is never seized.
+  if (captured || !reviewed || !selected || !onlyInspectedPresent() || identity == 0 ||
       platform::deviceRegistryEntryID(selected) != identity ||
       !platform::preflightListenEventAccess()) {
     publish("Inspect one eligible pedal and review recovery first.");

@@ -71,13 +71,10 @@ void Backend::launch() {
 }
 
 void Backend::close() {
-  {
-    std::lock_guard hold(lock);
-    commands.push_back([this] { stop("Stopped."); });
-  }
   platform::RunLoop waiting;
   {
     std::lock_guard hold(lock);
+    commands.push_back([this] { stop("Stopped."); });
     closing = true;
     waiting = loop;
   }
@@ -117,8 +114,7 @@ void Backend::run() {
       break;
     if (captured)
       watch(now, beat);
-    // A pass without commands takes microseconds: the time it began serves for its end.
-    const double wait = waitFor(captured, beat, taken.empty() ? now : milliseconds());
+    const double wait = waitFor(captured, beat, milliseconds());
     // A run loop with no sources returns at once; wait anyway, so that the pass never spins.
     if (platform::runLoopRunInMode(wait, true) == platform::runFinished)
       std::this_thread::sleep_for(std::chrono::duration<double>(std::min(wait, runWait)));
@@ -153,8 +149,12 @@ bool Backend::eligible() {
     return false;
   if (active && !platform::isProcessTrusted())
     return false;
-  if (platform::deviceRegistryEntryID(device) != identity)
-    return false;
+  return platform::deviceRegistryEntryID(device) == identity && onlyInspectedPresent();
+}
+
+// The one device present is the inspected one: the selected reference still answers its own ID
+// after its pedal is unplugged, so only the present device's ID tells an exchanged pedal apart.
+bool Backend::onlyInspectedPresent() {
   const auto devices = platform::managerCopyDevices(manager);
   return devices.size() == 1 && platform::deviceRegistryEntryID(devices.front()) == identity;
 }

@@ -102,9 +102,7 @@ Loop::Result Loop::run(double seconds, bool once) {
     if (ready == 1 && event.data.u64 == stopToken) {
       std::uint64_t stops = 0;
       [[maybe_unused]] const ssize_t n = read(waker_->get(), &stops, sizeof stops);
-      handled = true;
-      if (once)
-        return Result::handled;
+      return Result::handled;
     } else if (ready == 1) {
       // The watch may have been removed by an earlier handler of this run.
       const auto found = watches_.find(event.data.u64);
