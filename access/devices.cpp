@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/linux/role.h"
+#include "platform/linux/classes.h"
 #include "platform/linux/sysfs.h"
 
 namespace helper {
@@ -60,7 +60,7 @@ void enumerate(udev* context, const char* subsystem, const char* sysname, udev_d
 bool isPedal(udev_device* hid) {
   const char* id = udev_device_get_property_value(hid, "HID_ID");
   const auto parsed = id ? linuxplatform::parseHidId(id) : std::nullopt;
-  return parsed && parsed->vendor == 0x05F3 && parsed->product == 0x00FF;
+  return parsed && linuxplatform::isPedal(*parsed);
 }
 
 void pedal(udev* context, std::vector<Found>& found) {
@@ -87,22 +87,15 @@ void inputs(udev* context, std::vector<Found>& found) {
       return;
     const char* keys = udev_device_get_sysattr_value(device, "capabilities/key");
     const auto words = keys ? linuxplatform::parseCapabilities(keys) : std::nullopt;
-    std::optional<linuxplatform::Classes> classes;
-    if (classified) {
-      const auto is = [event](const char* property) {
-        const char* value = udev_device_get_property_value(event, property);
-        return value && std::strcmp(value, "1") == 0;
-      };
-      classes = linuxplatform::Classes{is("ID_INPUT_KEYBOARD"), is("ID_INPUT_MOUSE"),
-                                       is("ID_INPUT_TOUCHPAD")};
-    }
-    if (linuxplatform::roleOf(words.value_or(std::vector<std::uint64_t>()), classes).read())
+    if (linuxplatform::roleOf(words.value_or(std::vector<std::uint64_t>()),
+                              linuxplatform::classesOf(event, classified))
+            .read())
       add(found, event, O_RDONLY, true);
   });
 }
 
 void uinput(std::vector<Found>& found) {
-  for (const char* path : {"/dev/uinput", "/dev/input/uinput"}) {
+  for (const char* path : linuxplatform::uinputPaths) {
     Fd fd(open(path, O_WRONLY | common));
     struct stat info {};
     if (fd && fstat(fd.get(), &info) == 0 && S_ISCHR(info.st_mode)) {

@@ -10,9 +10,11 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <utility>
 
+#include "platform/linux/classes.h"
 #include "platform/linux/keys.h"
 #include "platform/linux/sysfs.h"
 
@@ -144,11 +146,12 @@ void Inputs::scan() {
   udev_enumerate_add_match_subsystem(enumerate, "input");
   udev_enumerate_add_match_sysname(enumerate, "event*");
   udev_enumerate_scan_devices(enumerate);
+  const bool classified = udevRuns();
   udev_list_entry* entry;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
     udev_device* device = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
     if (device) {
-      add(device);
+      add(device, classified);
       udev_device_unref(device);
     }
   }
@@ -172,7 +175,7 @@ void Inputs::unwatch(InputNode& node) {
   summarized_ = false;
 }
 
-void Inputs::add(udev_device* device) {
+void Inputs::add(udev_device* device, bool classified) {
   const char* sysname = udev_device_get_sysname(device);
   const char* devnode = udev_device_get_devnode(device);
   if (!sysname || !devnode || std::strncmp(sysname, "event", 5) != 0)
@@ -192,20 +195,8 @@ void Inputs::add(udev_device* device) {
   node.grabbed = grabbed_.count(node.devnode) != 0;
   if (auto keys = parseCapabilities(readText(syspath + "/capabilities/key")))
     node.keys = std::move(*keys);
-  std::optional<Classes> classes;
-  if (udevRuns()) {
-    const auto is = [device](const char* property) {
-      const char* value = udev_device_get_property_value(device, property);
-      return value && std::strcmp(value, "1") == 0;
-    };
-    classes = Classes{is("ID_INPUT_KEYBOARD"), is("ID_INPUT_MOUSE"), is("ID_INPUT_TOUCHPAD")};
-  }
-  const Role role = roleOf(node.keys, classes);
-  node.asks = role.asks;
-  node.keyboard = role.keyboard;
-  node.pointer = role.pointer;
-  node.required = role.required;
-  if (!node.ours && role.read())
+  static_cast<Role&>(node) = roleOf(node.keys, classesOf(device, classified));
+  if (!node.ours && node.read())
     open(node);
   const bool pointer = node.pointer && !node.ours;
   InputNode& added = nodes_.insert_or_assign(node.sysname, std::move(node)).first->second;
@@ -355,6 +346,7 @@ void Inputs::changed() {
 void Inputs::refresh() {
   if (!monitor_)
     return;
+  std::optional<bool> classified;  // asked at the first arrival
   errno = 0;
   while (udev_device* device = udev_monitor_receive_device(monitor_)) {
     const char* action = udev_device_get_action(device);
@@ -362,7 +354,9 @@ void Inputs::refresh() {
     // A change (udevadm trigger, a new rule) may change the device's class and our access.
     if (action && sysname &&
         (std::strcmp(action, "add") == 0 || std::strcmp(action, "change") == 0)) {
-      add(device);
+      if (!classified)
+        classified = udevRuns();
+      add(device, *classified);
     } else if (action && sysname && std::strcmp(action, "remove") == 0) {
       const auto found = nodes_.find(sysname);
       if (found != nodes_.end()) {

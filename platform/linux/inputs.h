@@ -21,18 +21,11 @@ namespace linuxplatform {
 // An evdev key bitmap, as EVIOCGKEY writes it.
 using KeyBits = std::array<unsigned long, KEY_MAX / (8 * sizeof(unsigned long)) + 1>;
 
-// One evdev node of the input subsystem.
-struct InputNode {
+// One evdev node of the input subsystem, with the role the program gives it.
+struct InputNode : Role {
   std::string sysname;  // eventN
   std::string devnode;  // /dev/input/eventN
   bool ours = false;
-  bool keyboard = false;   // has a key the program asks about (F12, a modifier, Space, ...)
-  std::uint32_t asks = 0;  // bit i set when it has askedKeys[i]
-  bool pointer = false;    // a pointing device with a mouse button: the click guard grabs it
-  // A keyboard or pointing device the user must grant read access to. Where udev runs, its
-  // classification decides (ID_INPUT_KEYBOARD, ID_INPUT_MOUSE, ID_INPUT_TOUCHPAD), the same the
-  // udev rule grants by; without udev, the capabilities do.
-  bool required = false;
   std::vector<std::uint64_t> keys;  // its key capabilities, as parseCapabilities gives them
   // Opened for the state of its keys. On a keyboard the kernel queues only the events of the keys
   // the program asks about (EVIOCSMASK), which the loop reads into `held`; nothing else is queued.
@@ -85,7 +78,7 @@ class Inputs {
   // until its connection ends or it answers again. With `kept`, tells whether the answer is
   // remembered: then any change of it counts up `generation`.
   int accessError(protocol::Kind kind, const std::string& path, int mode, bool* kept = nullptr);
-  // A number that changes whenever a remembered answer of `accessible` or `readable` may have
+  // A number that changes whenever a remembered answer of `accessError` or `readable` may have
   // changed; 0 while not attached, when nothing is remembered. Answers that depend only on
   // remembered ones may be kept by their askers for as long as it stays the same.
   std::uint64_t generation() const { return live() ? generation_ : 0; }
@@ -113,7 +106,8 @@ class Inputs {
  private:
   Inputs();
   void scan();
-  void add(udev_device* device);
+  // `classified`: whether udev classifies input devices (udevRuns).
+  void add(udev_device* device, bool classified);
   void erase(std::map<std::string, InputNode>::iterator node);
   void open(InputNode& node);
   bool live() const;

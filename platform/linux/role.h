@@ -11,6 +11,9 @@ namespace linuxplatform {
 // handed over by quillfen-access.
 inline constexpr const char* ourPhysPrefix = "quillfen/";
 
+// Where /dev/uinput may be, in the order the program and quillfen-access try them.
+inline constexpr const char* uinputPaths[] = {"/dev/uinput", "/dev/input/uinput"};
+
 // udev's classification of an input device (ID_INPUT_KEYBOARD, _MOUSE, _TOUCHPAD).
 struct Classes {
   bool keyboard = false;

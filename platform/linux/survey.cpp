@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
+#include "platform/linux/inputs.h"
 #include "platform/linux/role.h"
 #include "platform/linux/sysfs.h"
 #include "platform/platform.h"
@@ -19,11 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readText(const fs::path& path) {
-  std::ifstream input(path);
-  std::ostringstream text;
-  text << input.rdbuf();
-  std::string result = text.str();
+// A small file's text without its trailing newline and blanks.
+std::string text(const fs::path& path) {
+  std::string result = readText(path.string());
   while (!result.empty() && (result.back() == '\n' || result.back() == ' '))
     result.pop_back();
   return result;
@@ -51,10 +49,6 @@ bool lists(const fs::path& file) {
   return false;
 }
 
-bool isPedal(const std::string& vendor, const std::string& product) {
-  return vendor == "05f3" && product == "00ff";
-}
-
 // The numeric suffix of "hidraw12" or "event3", so nodes sort as the kernel numbers them.
 int number(const std::string& name) {
   const auto digits = name.find_first_of("0123456789");
@@ -80,10 +74,10 @@ Findings survey(const fs::path& root, Nodes& nodes) {
   std::vector<Finding> pedal;
   std::vector<Finding> inputs;
   for (const fs::path& entry : entries(root / "sys/class/hidraw", "hidraw")) {
-    const std::string uevent = readText(entry / "device/uevent");
+    const std::string uevent = text(entry / "device/uevent");
     const auto id = ueventValue(uevent, "HID_ID");
     const auto parsed = id ? parseHidId(*id) : std::nullopt;
-    if (!parsed || parsed->vendor != 0x05F3 || parsed->product != 0x00FF)
+    if (!parsed || !isPedal(*parsed))
       continue;
     const auto name = ueventValue(uevent, "HID_NAME");
     pedal.push_back({Finding::Use::pedal, (root / "dev" / entry.filename()).string(),
@@ -91,20 +85,18 @@ Findings survey(const fs::path& root, Nodes& nodes) {
   }
   for (const fs::path& entry : entries(root / "sys/class/input", "event")) {
     const fs::path device = entry / "device";
-    const std::string name = readText(device / "name");
+    const std::string name = text(device / "name");
     const fs::path node = root / "dev/input" / entry.filename();
-    if (isPedal(readText(device / "id/vendor"), readText(device / "id/product"))) {
+    if (text(device / "id/vendor") == "05f3" && text(device / "id/product") == "00ff") {
       pedal.push_back({Finding::Use::pedal, node.string(), name});
       continue;
     }
-    // Keyboards (a key the recovery chord uses) and pointing devices (a left button); the
-    // program's own virtual devices are left out.
-    if (readText(device / "phys").starts_with(ourPhysPrefix))
+    // The keyboards and pointing devices the program reads, by their capabilities; its own
+    // virtual devices are left out.
+    if (text(device / "phys").starts_with(ourPhysPrefix))
       continue;
-    const auto keys = parseCapabilities(readText(device / "capabilities/key"));
-    const bool keyboard = keys && hasCapability(*keys, 88);    // F12
-    const bool pointer = keys && hasCapability(*keys, 0x110);  // left button
-    if (keyboard || pointer)
+    const auto keys = parseCapabilities(text(device / "capabilities/key"));
+    if (keys && roleOf(*keys, std::nullopt).read())
       inputs.push_back({Finding::Use::input, node.string(), name});
   }
   Findings found;
@@ -121,7 +113,7 @@ Findings survey(const fs::path& root, Nodes& nodes) {
   found.refusal = nodes.refusal();
   found.root = geteuid() == 0;
 
-  found.release = readText(root / "proc/sys/kernel/osrelease");
+  found.release = text(root / "proc/sys/kernel/osrelease");
   const fs::path modules = root / "lib/modules" / found.release;
   std::error_code error;
   if (found.release.empty() || !fs::is_regular_file(modules / "modules.dep", error))

@@ -19,6 +19,11 @@ struct HidId {
 // The value of the first "KEY=value" line of a uevent text whose key is exactly `key`.
 std::optional<std::string_view> ueventValue(std::string_view text, std::string_view key);
 
+// Whether a HID device is the pedal the program seizes.
+inline bool isPedal(const HidId& id) {
+  return id.vendor == 0x05F3 && id.product == 0x00FF;
+}
+
 // Parses a HID_ID value: three colon-separated hexadecimal fields, bus of at most 4 digits,
 // vendor and product of at most 8.
 std::optional<HidId> parseHidId(std::string_view value);

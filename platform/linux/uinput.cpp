@@ -15,8 +15,6 @@ namespace linuxplatform {
 
 namespace {
 
-const char* const uinputPaths[] = {"/dev/uinput", "/dev/input/uinput"};
-
 Opened openUinput() {
   for (const char* path : uinputPaths) {
     Opened fd =
