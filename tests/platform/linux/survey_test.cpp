@@ -59,8 +59,8 @@ class Devices : public testing::Test {
     file(device / "capabilities/key", keys + "\n");
     node("dev/input/event" + std::to_string(number), readable);
   }
-  // The pedal, a keyboard (F12, bit 88, among its keys), a mouse (the left button, bit 272), a
-  // device that is neither, and one of the program's own.
+  // The pedal, a keyboard (F12, bit 88, among its keys), a keypad with Space (bit 57) but no F12,
+  // a mouse (the left button, bit 272), a device that is neither, and one of the program's own.
   void devices(Made pedal, Made mouse) {
     const std::string keyboard = "1 0 0 ffffffff01000000 0";
     hidraw(0, "0003:0000046D:0000C52B", "Logitech receiver", Made::open);
@@ -68,6 +68,7 @@ class Devices : public testing::Test {
     event(2, "0001", "0001", "AT keyboard", keyboard, Made::open);
     event(10, "05f3", "00ff", "VEC USB Footpedal", "7 0 0 0", pedal);
     event(11, "046d", "c077", "USB mouse", "1f0000 0 0 0 0", mouse);
+    event(14, "1234", "0001", "Keypad", "200000000000000", Made::open);
     event(12, "0000", "0000", "Power Button", "10000000000000 0", Made::refused);
     event(13, "0000", "0000", "Quillfen keyboard", keyboard, Made::refused, "quillfen/keyboard");
     node("dev/uinput", Made::open);
@@ -92,6 +93,7 @@ TEST_F(Devices, SurveyFindsWhatCanAndCannotBeOpened) {
                              "dev/input/event10 VEC USB Footpedal 1",
                              "dev/input/event2 AT keyboard 0",
                              "dev/input/event11 USB mouse 1",
+                             "dev/input/event14 Keypad 0",
                              "dev/uinput  0",
                          }));
   EXPECT_EQ(found.route, Route::direct);
@@ -130,9 +132,10 @@ TEST_F(Devices, WhatTheHelperHandsOverIsWhatTheProgramHas) {
                              "dev/input/event10 VEC USB Footpedal 0",
                              "dev/input/event2 AT keyboard 0",
                              "dev/input/event11 USB mouse 1",
+                             "dev/input/event14 Keypad 1",
                              "dev/uinput  0",
                          }))
-      << "the mouse is not handed over, though the program could open it itself";
+      << "the mouse and the keypad are not handed over, though the program could open them";
   std::string text = report(found);
   EXPECT_NE(text.find("hands these devices to the installed Quillfen alone"), std::string::npos)
       << text;
