@@ -297,6 +297,15 @@ void Inputs::helperChanged(void* context) {
   auto& inputs = *static_cast<Inputs*>(context);
   ++inputs.generation_;
   inputs.followHelper();
+  // The descriptors of a connection that ended are revoked: closed here, not left unwatched and
+  // asked at every pass. A required node is opened again when `readable` is next asked.
+  for (auto& [sysname, node] : inputs.nodes_) {
+    if (node.state && !Nodes::worker().stands(node.state)) {
+      inputs.unwatch(node);
+      node.state.reset();
+      inputs.summarized_ = false;
+    }
+  }
 }
 
 void Inputs::helperReady(void*, std::uint32_t) {

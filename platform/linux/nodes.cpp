@@ -144,6 +144,7 @@ Nodes& Nodes::worker() {
 }
 
 Route Nodes::route() {
+  prune();
   if (link_ && link_->broken)
     end();
   if (state_ == State::undecided || (state_ != State::helper && Clock::now() >= retry_))
@@ -231,6 +232,9 @@ void Nodes::end() {
   // The watcher lets go of the socket before it is closed, so that its number, once reused, is
   // never mistaken for this one.
   const std::shared_ptr<Link> ended = std::move(link_);
+  // The helper takes back everything of a connection that ends: nothing is given back on it.
+  if (ended)
+    ended->broken = true;
   kept_.clear();
   lists_.clear();
   if (state_ == State::helper)
@@ -251,9 +255,14 @@ bool Nodes::listed(protocol::Kind kind, const std::string& path) const {
          std::find(found->second.begin(), found->second.end(), path) != found->second.end();
 }
 
-Opened Nodes::take(protocol::Kind kind, const std::string& path) {
+// Gives back the descriptors kept longer than a second. Every use of the nodes comes by `route`.
+void Nodes::prune() {
   const auto now = Clock::now();
   std::erase_if(kept_, [now](const Kept& kept) { return now - kept.at > keptFor; });
+}
+
+Opened Nodes::take(protocol::Kind kind, const std::string& path) {
+  prune();
   for (auto kept = kept_.begin(); kept != kept_.end(); ++kept) {
     if (kept->kind == kind && kept->path == path) {
       Opened fd = std::move(kept->fd);
@@ -301,10 +310,9 @@ int Nodes::check(protocol::Kind kind, const std::string& path, int mode) {
 }
 
 bool Nodes::current(const Opened& opened) {
-  if (!opened.link())
-    return true;
-  readable();
-  return link_ && opened.link() == link_;
+  if (opened.link())
+    readable();
+  return stands(opened);
 }
 
 int Nodes::connection() const {

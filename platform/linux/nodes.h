@@ -82,8 +82,10 @@ class Nodes {
   // errno of the refusal.
   int check(protocol::Kind kind, const std::string& path, int mode);
   // Whether the connection that handed `opened` over still stands; true for a node the program
-  // opened itself. A descriptor from a connection that ended may have been revoked.
+  // opened itself. A descriptor from a connection that ended may have been revoked. `current`
+  // first looks whether the helper ended the connection; `stands` goes by what is known.
   bool current(const Opened& opened);
+  bool stands(const Opened& opened) const { return !opened.link() || opened.link() == link_; }
 
   // Decides where nodes come from, connecting to the helper, when that is not decided yet or a
   // second has passed since the helper refused or could not be reached.
@@ -118,6 +120,7 @@ class Nodes {
   void end();
   void notify();
   bool listed(protocol::Kind kind, const std::string& path) const;
+  void prune();
   Opened take(protocol::Kind kind, const std::string& path);
   int missing(const std::string& path) const;
 

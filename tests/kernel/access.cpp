@@ -19,6 +19,7 @@
 
 #include <dirent.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -289,6 +290,7 @@ void sessionEnds(Pedal& pedal, Virtual& mouse, pid_t helper) {
   const std::string stopped = line(child, pedal, 10);
   const bool gone = revoked(copies, 5);
   const bool free = nothingGrabbed(pedal, mouse);
+  const std::string polled = line(child, pedal, 10);
   const std::string again = line(child, pedal, 10);
   finish(child, pedal, 10);
   session(true, false);
@@ -297,11 +299,12 @@ void sessionEnds(Pedal& pedal, Virtual& mouse, pid_t helper) {
       "STOPPED Device or input permission changed. Inspect again.",
       "STOPPED Mouse tap disabled; capture stopped. Inspect again."};
   check(ready == "READY helper all" && stops.count(stopped) == 1 && gone && free &&
+            polled == "POLLED 0" &&
             again == "AGAIN Grant Input Monitoring using Permissions, then inspect again.",
         "helper-session-ended",
         "captured [%s]; the session made inactive: [%s]; %zu descriptors revoked %d; nothing "
-        "grabbed %d; then [%s]",
-        ready.c_str(), stopped.c_str(), copies.size(), gone, free, again.c_str());
+        "grabbed %d; [%s]; then [%s]",
+        ready.c_str(), stopped.c_str(), copies.size(), gone, free, polled.c_str(), again.c_str());
 }
 
 // What the helper hands the program, and what it answers processes that are not the program as it
@@ -417,6 +420,20 @@ int throughHelper(int uhid, const std::string& mode) {
   for (const double end = now() + 10; now() < end && h.statuses.size() == from; sleepFor(0.01))
     h.pump();
   std::printf("STOPPED %s\n", h.statuses.size() > from ? h.statuses.back().c_str() : "");
+  std::fflush(stdout);
+  // Stopped, with the revoked descriptors met, the worker waits on its sources again rather than
+  // asking the keyboards at every pass. The second answer counts: the first may still carry an
+  // answer of the ended connection.
+  for (const double end = now() + 0.5; now() < end; sleepFor(0.01))
+    h.pump();
+  auto polled = std::make_shared<std::atomic<int>>(-1);
+  h.send([polled](Backend&) {
+    platform::statePolled();
+    *polled = platform::statePolled();
+  });
+  for (const double end = now() + 5; now() < end && *polled < 0; sleepFor(0.01))
+    h.pump();
+  std::printf("POLLED %d\n", polled->load());
   std::fflush(stdout);
   const std::size_t before = h.statuses.size();
   h.send([](Backend& b) { b.inspect(); });
