@@ -13,6 +13,7 @@
 #include <systemd/sd-login.h>
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "access/devices.h"
@@ -41,6 +42,7 @@ const char* const reasons[] = {
     "limit reached",
     "could not be examined",
 };
+static_assert(std::size(reasons) == protocol::lastStatus + 1, "a reason for every status");
 
 protocol::Status examine(pid_t pid) {
   const std::string path = "/proc/" + std::to_string(pid);

@@ -154,7 +154,8 @@ Decoded<Request> decodeRequest(std::span<const std::uint8_t> bytes) {
   if (type == openType) {
     Open open;
     std::uint8_t kind = 0;
-    if (!reader.byte(kind) || kind < 1 || kind > 3 || !reader.raw(open.nonce) || !reader.done())
+    if (!reader.byte(kind) || kind < static_cast<std::uint8_t>(Kind::pedal) ||
+        kind > static_cast<std::uint8_t>(Kind::uinput) || !reader.raw(open.nonce) || !reader.done())
       return malformed<Request>();
     open.kind = static_cast<Kind>(kind);
     decoded.value = open;
