@@ -239,15 +239,9 @@ bool heldElsewhere(const std::string& devnode) {
 // releases through it: a grabbing descriptor's injections reach only itself, an ungrabbed one's
 // every reader. Needs a descriptor opened for writing; a read-only one changes nothing.
 void release(int fd) {
-  linuxplatform::KeyBits held{};
-  if (ioctl(fd, EVIOCGKEY(sizeof held), held.data()) < 0)
-    return;
   std::vector<input_event> releases;
-  constexpr unsigned bits = 8 * sizeof(unsigned long);
-  for (unsigned word = 0; word < held.size(); ++word)
-    for (unsigned bit = 0; held[word] != 0 && bit < bits; ++bit)
-      if (held[word] >> bit & 1)
-        releases.push_back(input_event{{}, EV_KEY, static_cast<__u16>(word * bits + bit), 0});
+  for (const std::uint16_t code : linuxplatform::keysDown(fd))
+    releases.push_back(input_event{{}, EV_KEY, code, 0});
   if (releases.empty())
     return;
   releases.push_back(input_event{{}, EV_SYN, SYN_REPORT, 0});

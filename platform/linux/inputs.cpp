@@ -52,6 +52,17 @@ void maskEvents(int fd, bool asked) {
   ioctl(fd, EVIOCSMASK, &typeMask);
 }
 
+std::vector<std::uint16_t> keysDown(int fd, unsigned first, unsigned last) {
+  KeyBits bits{};
+  std::vector<std::uint16_t> down;
+  if (ioctl(fd, EVIOCGKEY(sizeof bits), bits.data()) < 0)
+    return down;
+  for (unsigned code = first; code <= last; ++code)
+    if (bitSet(bits, code))
+      down.push_back(static_cast<std::uint16_t>(code));
+  return down;
+}
+
 std::string readText(const std::string& path) {
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd)

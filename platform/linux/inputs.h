@@ -172,6 +172,10 @@ class Inputs {
 // every event is queued, as if this had not been called.
 void maskEvents(int fd, bool asked);
 
+// The keys and buttons from `first` to `last` the kernel holds down on the evdev node of `fd`;
+// none when it cannot be asked.
+std::vector<std::uint16_t> keysDown(int fd, unsigned first = 0, unsigned last = KEY_MAX);
+
 // Reads a whole small file (sysfs attribute, uevent); empty when it cannot be read.
 std::string readText(const std::string& path);
 

@@ -10,7 +10,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <map>
 #include <memory>
@@ -36,17 +35,9 @@ std::int64_t microseconds(const input_event& event) {
   return static_cast<std::int64_t>(event.input_event_sec) * 1000000 + event.input_event_usec;
 }
 
-// The mouse buttons of the device held down now, as an evdev key bitmap query on `fd`.
+// The mouse buttons of the device held down now.
 std::vector<std::uint16_t> buttonsDown(int fd) {
-  constexpr std::size_t longBits = 8 * sizeof(unsigned long);
-  std::array<unsigned long, KEY_MAX / longBits + 1> bits{};
-  std::vector<std::uint16_t> down;
-  if (ioctl(fd, EVIOCGKEY(sizeof bits), bits.data()) < 0)
-    return down;
-  for (std::uint16_t code = BTN_LEFT; code <= BTN_TASK; ++code)
-    if (bits[code / longBits] >> (code % longBits) & 1)
-      down.push_back(code);
-  return down;
+  return linuxplatform::keysDown(fd, BTN_LEFT, BTN_TASK);
 }
 
 }  // namespace
